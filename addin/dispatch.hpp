@@ -1,0 +1,26 @@
+// The frame every driver method runs in, and the service methods that need
+// no other subsystem.
+#pragma once
+
+#include "addin/params.hpp"
+
+namespace vtsd {
+
+constexpr long kS_OK = 0;
+constexpr long kS_FALSE = 1;
+
+// CallAsFunc's frame: the return value becomes the integer 0; numbers outside
+// 0..13 give S_FALSE; otherwise the handler runs inside one catch that turns
+// every failure into ReportedErrorText, and the result is S_OK.
+long CallDriverMethod(long method, Value& ret, ParamArray& params);
+
+// The address written to element 6 of GetDescription.
+constexpr const char* kDownloadPage = "https://vemlar.example/tsd/driver";
+
+void HandleGetVersion(MethodCall& call);
+void HandleGetDescription(MethodCall& call);
+void HandleGetLastError(MethodCall& call);
+void HandleGetAdditionalActions(MethodCall& call);
+void HandleDoAdditionalAction(MethodCall& call);
+
+}  // namespace vtsd

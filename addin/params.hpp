@@ -1,0 +1,29 @@
+// Element access to the host's parameter array, and the frame a driver
+// method's handler runs in.
+#pragma once
+
+#include "addin/value.hpp"
+
+namespace vtsd {
+
+// The host's one-dimensional parameter array, indexed from 0. The COM adapter
+// wraps a SAFEARRAY of VARIANTs; the host harness and the tests a vector.
+class ParamArray {
+ public:
+  virtual ~ParamArray() = default;
+  // An element that cannot be read yields an empty value.
+  virtual Value Read(int index) const = 0;
+  // An element that cannot be written is silently not written.
+  virtual void Write(int index, const Value& value) = 0;
+};
+
+// What a handler receives: the parameter array and the return value.
+struct MethodCall {
+  ParamArray& params;
+  Value& ret;
+
+  Value ReadParam(int i) const { return params.Read(i); }
+  void WriteParam(int i, const Value& v) { params.Write(i, v); }
+};
+
+}  // namespace vtsd

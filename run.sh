@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# One entry point for developers and CI.
+#   ./run.sh demo           a whole exchange against the terminal simulator
+#   ./run.sh test           every test (Linux suites, harness scenarios, Windows DLLs under Wine)
+#   ./run.sh build          the Linux tree only
+#   ./run.sh build windows  both Windows DLLs and the Windows tools
+#   ./run.sh bench          the benchmarks
+# Each command installs the Debian packages it needs when they are missing.
+set -euo pipefail
+cd "$(dirname "$0")"
+ROOT=$(pwd)
+JOBS=${JOBS:-$(nproc)}
+
+LINUX_PACKAGES=(cmake ninja-build g++ pkg-config libsqlite3-dev libpcre2-dev libpugixml-dev
+  nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev sqlite3 python3)
+
+log() { printf '==> %s\n' "$*" >&2; }
+
+# Installs the named Debian packages that are not installed yet.
+ensure_packages() {
+  local missing=()
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  log "installing ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo=sudo
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+}
+
+build_linux() {
+  ensure_packages "${LINUX_PACKAGES[@]}"
+  cmake -S "$ROOT" -B "$ROOT/build/linux" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$ROOT/build/linux" -j "$JOBS"
+}
+
+build_windows() {
+  if [ -x "$ROOT/cmake/windows/build.sh" ]; then
+    "$ROOT/cmake/windows/build.sh"
+  else
+    log "no Windows build in this tree yet"
+  fi
+}
+
+test_linux() {
+  build_linux
+  log "Linux test suites"
+  ctest --test-dir "$ROOT/build/linux" --output-on-failure -j "$JOBS"
+  if [ -d "$ROOT/tests/scenarios" ]; then
+    log "harness scenarios (Linux)"
+    python3 "$ROOT/tests/scenarios/run_scenarios.py" --host "$ROOT/build/linux/bin/vtsd-host" \
+      --sim "$ROOT/build/linux/bin/merxa-sim"
+  fi
+}
+
+test_windows() {
+  if [ -x "$ROOT/tests/windows/run.sh" ]; then
+    build_windows
+    log "Windows tests under Wine"
+    "$ROOT/tests/windows/run.sh"
+  fi
+}
+
+run_demo() {
+  build_linux
+  python3 "$ROOT/tools/demo/demo.py" --bin "$ROOT/build/linux/bin"
+}
+
+run_bench() {
+  build_linux
+  for b in "$ROOT"/build/linux/bin/bench_*; do
+    [ -x "$b" ] || continue
+    log "$(basename "$b")"
+    "$b"
+  done
+}
+
+case "${1:-}" in
+  demo) run_demo ;;
+  test)
+    test_linux
+    test_windows
+    ;;
+  build)
+    if [ "${2:-}" = windows ]; then build_windows; else build_linux; fi
+    ;;
+  bench) run_bench ;;
+  *)
+    sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'
+    exit 2
+    ;;
+esac
