@@ -1,1 +1,126 @@
-int main() { return 0; }
+// vtsd-host: drives the driver component the way the 1C host does.
+//
+//   vtsd-host [--temp-dir DIR]          JSON lines on standard input, one JSON
+//                                       line answered per input line
+//
+// Options come before the verb. Command-line verbs (each a small program over
+// the same backend) are listed in kVerbs; with no verb the harness reads the
+// script from standard input.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tools/vtsd-host/backend.hpp"
+#include "tools/vtsd-host/session.hpp"
+
+namespace {
+
+using vtsd::host::Backend;
+using vtsd::host::DialogScript;
+
+struct Options {
+  std::string temp_dir;
+  std::vector<std::string> args;  // the verb and its arguments
+};
+
+struct Verb {
+  const char* name;
+  const char* usage;
+  int (*run)(Backend& backend, DialogScript& dialogs, const std::vector<std::string>& args);
+};
+
+int RunScript(Backend& backend, DialogScript& dialogs, const std::vector<std::string>&) {
+  vtsd::host::Session session(backend, dialogs);
+  session.Run(std::cin, std::cout);
+  return 0;
+}
+
+const Verb kVerbs[] = {
+    {"script", "script                 JSON lines on standard input (the default)", RunScript},
+};
+
+void Usage(std::FILE* to) {
+  std::fprintf(to, "usage: vtsd-host [--temp-dir DIR] [verb ...]\n\nverbs:\n");
+  for (const Verb& v : kVerbs) std::fprintf(to, "  %s\n", v.usage);
+  std::fprintf(to,
+               "\noptions:\n"
+               "  --temp-dir DIR         the component's temporary directory (sets TMPDIR,\n"
+               "                         TMP and TEMP before Init)\n");
+}
+
+// Sets a variable of this process's environment, which the component reads
+// for its temporary directory at Init.
+void SetEnv(const char* name, const std::string& value) {
+#ifdef _WIN32
+  _putenv_s(name, value.c_str());
+#else
+  setenv(name, value.c_str(), 1);
+#endif
+}
+
+bool ParseOptions(int argc, char** argv, Options& options) {
+  int i = 1;
+  for (; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--temp-dir") {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "vtsd-host: --temp-dir needs a directory\n");
+        return false;
+      }
+      options.temp_dir = argv[++i];
+    } else if (a.rfind("--temp-dir=", 0) == 0) {
+      options.temp_dir = a.substr(std::strlen("--temp-dir="));
+    } else if (a == "--help" || a == "-h") {
+      Usage(stdout);
+      std::exit(0);
+    } else if (a.rfind("--", 0) == 0) {
+      std::fprintf(stderr, "vtsd-host: unknown option %s\n", a.c_str());
+      return false;
+    } else {
+      break;
+    }
+  }
+  for (; i < argc; ++i) options.args.push_back(argv[i]);
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (!ParseOptions(argc, argv, options)) {
+    Usage(stderr);
+    return 2;
+  }
+  if (!options.temp_dir.empty()) {
+    for (const char* name : {"TMPDIR", "TMP", "TEMP"}) SetEnv(name, options.temp_dir);
+  }
+
+  const Verb* verb = &kVerbs[0];
+  std::vector<std::string> verb_args;
+  if (!options.args.empty()) {
+    verb = nullptr;
+    for (const Verb& v : kVerbs)
+      if (options.args[0] == v.name) verb = &v;
+    if (!verb) {
+      std::fprintf(stderr, "vtsd-host: unknown verb %s\n", options.args[0].c_str());
+      Usage(stderr);
+      return 2;
+    }
+    verb_args.assign(options.args.begin() + 1, options.args.end());
+  }
+
+  try {
+    DialogScript dialogs;
+    std::unique_ptr<Backend> backend = vtsd::host::MakePortableBackend(dialogs);
+    return verb->run(*backend, dialogs, verb_args);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "vtsd-host: %s\n", e.what());
+    return 1;
+  }
+}
