@@ -1,0 +1,201 @@
+#include "link/framing.hpp"
+
+#include <atomic>
+#include <cstring>
+
+#include "addin/value.hpp"
+#include "link/messages.hpp"
+#include "platform/codepage.hpp"
+
+namespace vtsd {
+
+namespace {
+std::atomic<int> g_exchange_time_limit_ms{kDefaultExchangeTimeLimitMs};
+
+// Largest reply that is not file data: texts, numbers and the status pair.
+constexpr int32_t kLargestPlainReply = 50;
+
+[[noreturn]] void RaiseSocketFailure() {
+  const platform::SocketErrorKind kind = platform::LastSocketError();
+  if (kind == platform::SocketErrorKind::Other) Raise(link_text::kExchangeUnknown);
+  Raise(link_text::kExchangeBroken);
+}
+
+// name, its zero byte, then room for `args` bytes, all zero.
+Payload Command(const char* name, std::size_t args) {
+  const std::size_t name_len = std::strlen(name);
+  Payload p(name_len + 1 + args, 0);
+  std::memcpy(p.data(), name, name_len);
+  return p;
+}
+
+// name, zero, the text in the ANSI code page, then `zeros` zero bytes.
+Payload TextCommand(const char* name, const std::string& text, std::size_t zeros) {
+  const std::string ansi = platform::Utf8ToAnsi(text);
+  Payload p = Command(name, ansi.size() + zeros);
+  std::memcpy(p.data() + std::strlen(name) + 1, ansi.data(), ansi.size());
+  return p;
+}
+
+Payload HandleCommand(const char* name, int32_t handle, std::size_t extra) {
+  Payload p = Command(name, 4 + extra);
+  PutInt32(p.data() + std::strlen(name) + 1, handle);
+  return p;
+}
+}  // namespace
+
+int ExchangeTimeLimitMs() { return g_exchange_time_limit_ms.load(); }
+void SetExchangeTimeLimitMs(int ms) { g_exchange_time_limit_ms.store(ms); }
+
+void PrepareDeviceSocket(SocketHandle socket) {
+  platform::SetTimeouts(socket, ExchangeTimeLimitMs());
+}
+
+void PutInt32(uint8_t* at, int32_t value) {
+  const uint32_t v = static_cast<uint32_t>(value);
+  at[0] = static_cast<uint8_t>(v >> 24);
+  at[1] = static_cast<uint8_t>(v >> 16);
+  at[2] = static_cast<uint8_t>(v >> 8);
+  at[3] = static_cast<uint8_t>(v);
+}
+
+int32_t GetInt32(const uint8_t* at) {
+  const uint32_t v = (static_cast<uint32_t>(at[0]) << 24) | (static_cast<uint32_t>(at[1]) << 16) |
+                     (static_cast<uint32_t>(at[2]) << 8) | static_cast<uint32_t>(at[3]);
+  return static_cast<int32_t>(v);
+}
+
+void SendAll(SocketHandle socket, const void* bytes, std::size_t count) {
+  const uint8_t* p = static_cast<const uint8_t*>(bytes);
+  while (count > 0) {
+    const int64_t n = platform::Send(socket, p, count);
+    if (n <= 0) RaiseSocketFailure();
+    p += n;
+    count -= static_cast<std::size_t>(n);
+  }
+}
+
+void SendInt32(SocketHandle socket, int32_t value) {
+  uint8_t b[4];
+  PutInt32(b, value);
+  SendAll(socket, b, sizeof b);
+}
+
+void SendFrame(SocketHandle socket, const void* payload, std::size_t length) {
+  std::vector<uint8_t> frame(4 + length);
+  PutInt32(frame.data(), static_cast<int32_t>(length));
+  if (length > 0) std::memcpy(frame.data() + 4, payload, length);
+  SendAll(socket, frame.data(), frame.size());
+}
+
+void ReceiveAll(SocketHandle socket, void* buffer, std::size_t count) {
+  uint8_t* p = static_cast<uint8_t*>(buffer);
+  while (count > 0) {
+    const int64_t n = platform::Receive(socket, p, count);
+    if (n == 0) Raise(link_text::kDisconnected);
+    if (n < 0) RaiseSocketFailure();
+    p += n;
+    count -= static_cast<std::size_t>(n);
+  }
+}
+
+int32_t ReceiveInt32(SocketHandle socket) {
+  uint8_t b[4];
+  ReceiveAll(socket, b, sizeof b);
+  return GetInt32(b);
+}
+
+ReceiveBufferState& ReceiveBuffer() {
+  static ReceiveBufferState state;
+  return state;
+}
+
+void ExpectData(std::size_t count) {
+  ReceiveBufferState& rb = ReceiveBuffer();
+  rb.data.assign(count, 0);
+  rb.outstanding = count;
+  rb.filled = false;
+}
+
+std::string ReceiveReply(SocketHandle socket) {
+  ReceiveBufferState& rb = ReceiveBuffer();
+  const std::size_t outstanding = rb.outstanding;
+  // Whatever this reply turns out to be, it answers the pending request.
+  rb.outstanding = 0;
+  rb.filled = false;
+
+  const int32_t n = ReceiveInt32(socket);
+  if (outstanding > 0 && static_cast<int64_t>(n) == static_cast<int64_t>(outstanding) + 8) {
+    uint8_t header[8];
+    ReceiveAll(socket, header, sizeof header);
+    ReceiveAll(socket, rb.data.data(), outstanding);
+    rb.filled = true;
+    return "1";
+  }
+  if (n > kLargestPlainReply) Raise(link_text::kReplyMismatch);
+
+  uint8_t b[kLargestPlainReply];
+  if (n > 0) ReceiveAll(socket, b, static_cast<std::size_t>(n));
+  if (n == 8) {
+    return GetInt32(b) > 0 ? std::to_string(GetInt32(b + 4)) : "0";
+  }
+  if (n == 4) return std::to_string(GetInt32(b));
+  if (n == 1) return std::to_string(static_cast<unsigned>(b[0]));
+  if (n <= 0) return std::string();
+  if (std::memchr(b, 0x01, static_cast<std::size_t>(n)) != nullptr) {
+    // Header of four bytes, the text, one closing byte.
+    return n > 5 ? std::string(reinterpret_cast<const char*>(b) + 4, static_cast<std::size_t>(n - 5))
+                 : std::string();
+  }
+  return std::string(reinterpret_cast<const char*>(b), static_cast<std::size_t>(n));
+}
+
+int32_t ReplyNumber(const std::string& text) {
+  int32_t value = 0;
+  if (!ParseInt32(text, value)) throw LibraryError("'" + text + "' is not a valid integer value");
+  return value;
+}
+
+Payload EncodeOpenFile(const std::string& path) { return TextCommand("OpenFile", path, 1); }
+Payload EncodeCreateFile(const std::string& path) { return TextCommand("CreateFile", path, 2); }
+Payload EncodeExistFile(const std::string& path) { return TextCommand("ExistFile", path, 1); }
+Payload EncodeDeleteFile(const std::string& path) { return TextCommand("DeleteFile", path, 1); }
+Payload EncodeGetHrpMaxBuffer() { return Command("GetHrpMaxBuffer", 0); }
+
+void PutWriteFileHeader(uint8_t* at, int32_t handle, int32_t count) {
+  std::memset(at, 0, kWriteFileHeader);
+  std::memcpy(at, "WriteFile", 9);
+  PutInt32(at + 10, handle);
+  PutInt32(at + 14, count);
+}
+
+Payload EncodeWriteFile(int32_t handle, const void* data, int32_t count) {
+  Payload p(kWriteFileHeader + static_cast<std::size_t>(count));
+  PutWriteFileHeader(p.data(), handle, count);
+  if (count > 0) std::memcpy(p.data() + kWriteFileHeader, data, static_cast<std::size_t>(count));
+  return p;
+}
+
+Payload EncodeLengthFile(int32_t handle) { return HandleCommand("LengthFile", handle, 1); }
+
+Payload EncodeReadFile(int32_t handle, int32_t count) {
+  Payload p = HandleCommand("ReadFile", handle, 4);
+  PutInt32(p.data() + 13, count);
+  return p;
+}
+
+Payload EncodeCloseFile(int32_t handle) { return HandleCommand("CloseFile", handle, 0); }
+Payload EncodeGetFuture(const std::string& key) { return TextCommand("GetFuture", key, 1); }
+Payload EncodeGetTerminalVersion() { return Command("GetTerminalVersion", 0); }
+Payload EncodeDisconnect() { return Command("Disconnect", 0); }
+
+std::string Exchange(SocketHandle socket, const Payload& request) {
+  SendFrame(socket, request.data(), request.size());
+  return ReceiveReply(socket);
+}
+
+int32_t ExchangeNumber(SocketHandle socket, const Payload& request) {
+  return ReplyNumber(Exchange(socket, request));
+}
+
+}  // namespace vtsd

@@ -1,0 +1,91 @@
+// The terminal protocol's frame (a 32-bit big-endian payload length, then the
+// payload), the blocking send and receive primitives with their failure
+// messages, the request encoder for every command and the reply decoder.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/socket.hpp"
+
+namespace vtsd {
+
+using platform::SocketHandle;
+
+// Every blocking send and receive on a terminal connection gives up after
+// this long without progress and fails with the broken-exchange message. A
+// working terminal answers each request within milliseconds; opening or
+// writing a large database on its flash may take seconds. Half a minute
+// without a single byte is a terminal that has stopped answering.
+constexpr int kDefaultExchangeTimeLimitMs = 30000;
+int ExchangeTimeLimitMs();
+// Applies to connections prepared afterwards (tests shorten it).
+void SetExchangeTimeLimitMs(int ms);
+// Gives a freshly accepted terminal connection the exchange time limit.
+void PrepareDeviceSocket(SocketHandle socket);
+
+void SendAll(SocketHandle socket, const void* bytes, std::size_t count);
+void SendInt32(SocketHandle socket, int32_t value);
+// Sends the length and the payload in one piece, so the terminal never waits
+// for a payload that the network layer holds back.
+void SendFrame(SocketHandle socket, const void* payload, std::size_t length);
+void ReceiveAll(SocketHandle socket, void* buffer, std::size_t count);
+int32_t ReceiveInt32(SocketHandle socket);
+
+// The bytes that file data replies land in. Before each "ReadFile" the
+// receive gives it `count` zero bytes and marks that many as outstanding; the
+// next reply either is the data reply for exactly those bytes or carries no
+// data at all.
+struct ReceiveBufferState {
+  std::vector<uint8_t> data;
+  std::size_t outstanding = 0;  // data bytes the pending "ReadFile" asked for
+  bool filled = false;          // the last reply was the data reply asked for
+};
+ReceiveBufferState& ReceiveBuffer();
+void ExpectData(std::size_t count);
+
+// Reads one reply frame and decodes it by its length alone:
+//   1      one byte, its decimal value
+//   4      a big-endian signed integer, its decimal text
+//   8      status then value: the value's text when status > 0, else "0"
+//   > 50   data: the bytes after the 8-byte header go to ReceiveBuffer; "1"
+//   other  text: when a byte 0x01 occurs, bytes 4 .. N-2, else all N bytes
+// A data reply is also recognised at any length when it is exactly the
+// outstanding "ReadFile" count plus its header (short last pieces). A length
+// above 50 that is not that data reply fails with the mismatch message
+// without reading, so no hostile length is ever allocated.
+std::string ReceiveReply(SocketHandle socket);
+
+// The decoded number of a reply; a text that is no decimal integer fails
+// with a conversion failure (not a DriverError).
+int32_t ReplyNumber(const std::string& text);
+
+// Request payloads. Texts are UTF-8 here and go out in the ANSI code page.
+using Payload = std::vector<uint8_t>;
+Payload EncodeOpenFile(const std::string& path);
+Payload EncodeCreateFile(const std::string& path);
+Payload EncodeExistFile(const std::string& path);
+Payload EncodeDeleteFile(const std::string& path);
+Payload EncodeGetHrpMaxBuffer();
+Payload EncodeWriteFile(int32_t handle, const void* data, int32_t count);
+Payload EncodeLengthFile(int32_t handle);
+Payload EncodeReadFile(int32_t handle, int32_t count);
+Payload EncodeCloseFile(int32_t handle);
+Payload EncodeGetFuture(const std::string& key);
+Payload EncodeGetTerminalVersion();
+Payload EncodeDisconnect();
+
+// "WriteFile" fields before the data: name, handle, count (18 bytes).
+constexpr std::size_t kWriteFileHeader = 18;
+void PutWriteFileHeader(uint8_t* at, int32_t handle, int32_t count);
+
+void PutInt32(uint8_t* at, int32_t value);
+int32_t GetInt32(const uint8_t* at);
+
+// One request and its reply.
+std::string Exchange(SocketHandle socket, const Payload& request);
+int32_t ExchangeNumber(SocketHandle socket, const Payload& request);
+
+}  // namespace vtsd
