@@ -2,6 +2,7 @@
 // each method fails with its coded message instead of pretending to succeed.
 #include "addin/messages.hpp"
 #include "addin/subsystems.hpp"
+#include "catalogue/upload_state.hpp"
 
 namespace vtsd {
 
@@ -14,6 +15,6 @@ const Msg kClearUnavailable{"~Очистка таблицы недоступна
 
 void HandleUploadTable(MethodCall&) { Raise(kUploadUnavailable); }
 void HandleClearTable(MethodCall&) { Raise(kClearUnavailable); }
-void ResetCatalogueOnInit() {}
+void ResetCatalogueOnInit() { CatalogueUploadState().PackagesPresent = false; }
 
 }  // namespace vtsd

@@ -1,0 +1,236 @@
+#include "catalogue/local_database.hpp"
+
+#include <sqlite3.h>
+
+#include <cstring>
+#include <utility>
+
+#include "addin/temp_dir.hpp"
+
+namespace vtsd {
+
+namespace {
+
+// UTF-8 to UTF-16 in the machine's byte order, as the UTF-16 open expects,
+// NUL-terminated. False for a text that is not well-formed UTF-8.
+bool Utf8ToUtf16(const std::string& in, std::u16string& out) {
+  out.clear();
+  out.reserve(in.size() + 1);
+  const auto* p = reinterpret_cast<const unsigned char*>(in.data());
+  const auto* end = p + in.size();
+  while (p < end) {
+    char32_t c = *p;
+    int extra = 0;
+    if (c < 0x80) {
+      extra = 0;
+    } else if ((c & 0xE0) == 0xC0) {
+      c &= 0x1F;
+      extra = 1;
+    } else if ((c & 0xF0) == 0xE0) {
+      c &= 0x0F;
+      extra = 2;
+    } else if ((c & 0xF8) == 0xF0) {
+      c &= 0x07;
+      extra = 3;
+    } else {
+      return false;
+    }
+    if (end - p <= extra) return false;
+    for (int i = 1; i <= extra; ++i) {
+      if ((p[i] & 0xC0) != 0x80) return false;
+      c = (c << 6) | (p[i] & 0x3F);
+    }
+    static const char32_t kMinimum[] = {0, 0x80, 0x800, 0x10000};
+    if (c < kMinimum[extra] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
+    if (c == 0) return false;
+    p += extra + 1;
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(c));
+    }
+  }
+  return true;
+}
+
+// A prepared statement that is finalized when it goes out of scope.
+struct StatementOwner {
+  sqlite3_stmt* stmt = nullptr;
+  ~StatementOwner() { sqlite3_finalize(stmt); }
+};
+
+bool IsBlank(const char* p, const char* end) {
+  for (; p < end; ++p) {
+    if (*p != ' ' && *p != '\t' && *p != '\r' && *p != '\n' && *p != ';') return false;
+  }
+  return true;
+}
+
+bool EqualsIgnoringAsciiCase(const char* a, std::string_view b) {
+  size_t i = 0;
+  for (; i < b.size(); ++i) {
+    const unsigned char x = static_cast<unsigned char>(a[i]);
+    const unsigned char y = static_cast<unsigned char>(b[i]);
+    if (x == 0) return false;
+    const unsigned char lx = (x >= 'A' && x <= 'Z') ? x + 32 : x;
+    const unsigned char ly = (y >= 'A' && y <= 'Z') ? y + 32 : y;
+    if (lx != ly) return false;
+  }
+  return a[i] == 0;
+}
+
+}  // namespace
+
+void AppendSqlText(std::string& out, std::string_view text) {
+  out.push_back('\'');
+  size_t start = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\'') {
+      out.append(text.data() + start, i - start + 1);
+      out.push_back('\'');
+      start = i + 1;
+    }
+  }
+  out.append(text.data() + start, text.size() - start);
+  out.push_back('\'');
+}
+
+void AppendSqlText(std::string& out, const char* text) {
+  out.push_back('\'');
+  const char* run = text;
+  const char* p = text;
+  for (; *p; ++p) {
+    if (*p == '\'') {
+      out.append(run, static_cast<size_t>(p - run + 1));
+      out.push_back('\'');
+      run = p + 1;
+    }
+  }
+  out.append(run, static_cast<size_t>(p - run));
+  out.push_back('\'');
+}
+
+std::string QuoteSqlText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + 2);
+  AppendSqlText(out, text);
+  return out;
+}
+
+// ---- LocalDatabase ---------------------------------------------------------
+
+LocalDatabase OpenLocalDatabase(const std::string& file_name, const Msg& open_failure) {
+  std::u16string path;
+  if (!Utf8ToUtf16(TempPath(file_name), path)) Raise(open_failure);
+  sqlite3* raw = nullptr;
+  const int rc = sqlite3_open16(path.c_str(), &raw);
+  // The connection is owned from here on, also when the open failed.
+  LocalDatabase db(raw);
+  if (rc != SQLITE_OK || raw == nullptr) Raise(open_failure);
+  // Statements written with "" for the empty text (the empty-column query of
+  // the catalogue finishing) must mean the same whatever the SQLite build's
+  // default for double-quoted literals is.
+  sqlite3_db_config(raw, SQLITE_DBCONFIG_DQS_DML, 1, nullptr);
+  // Executing the pragma reads the file header, so a file that is no database
+  // or cannot be read fails here rather than in the step's first statement.
+  if (sqlite3_exec(raw, "PRAGMA auto_vacuum=1", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    Raise(open_failure);
+  }
+  return db;
+}
+
+LocalDatabase::LocalDatabase(LocalDatabase&& other) noexcept : db_(std::exchange(other.db_, nullptr)) {}
+
+LocalDatabase::~LocalDatabase() { Close(); }
+
+void LocalDatabase::Close() {
+  if (db_ == nullptr) return;
+  // Closing with an open transaction rolls it back. close_v2 also copes with
+  // a statement that a caller still holds: the connection goes once that
+  // statement is finalized.
+  sqlite3_close_v2(db_);
+  db_ = nullptr;
+}
+
+bool LocalDatabase::InTransaction() const { return db_ != nullptr && sqlite3_get_autocommit(db_) == 0; }
+
+void LocalDatabase::Begin(const Msg& failure) { Execute("BEGIN", failure); }
+
+void LocalDatabase::Commit(const Msg& failure) { Execute("COMMIT", failure); }
+
+void LocalDatabase::Execute(std::string_view sql, const Msg& failure) {
+  if (db_ == nullptr) Raise(failure);
+  const char* p = sql.data();
+  const char* end = sql.data() + sql.size();
+  while (p < end && !IsBlank(p, end)) {
+    StatementOwner statement;
+    const char* tail = nullptr;
+    if (sqlite3_prepare_v2(db_, p, static_cast<int>(end - p), &statement.stmt, &tail) != SQLITE_OK) {
+      Raise(failure);
+    }
+    if (statement.stmt == nullptr) break;  // only a comment or blanks were left
+    int rc;
+    do {
+      rc = sqlite3_step(statement.stmt);
+    } while (rc == SQLITE_ROW);
+    if (rc != SQLITE_DONE) Raise(failure);
+    p = tail;
+  }
+}
+
+LocalQuery LocalDatabase::Query(std::string_view sql, const Msg& failure) {
+  if (db_ == nullptr) Raise(failure);
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &stmt, nullptr) != SQLITE_OK ||
+      stmt == nullptr) {
+    sqlite3_finalize(stmt);
+    Raise(failure);
+  }
+  return LocalQuery(stmt, failure);
+}
+
+// ---- LocalQuery ------------------------------------------------------------
+
+LocalQuery::LocalQuery(LocalQuery&& other) noexcept
+    : stmt_(std::exchange(other.stmt_, nullptr)), failure_(other.failure_) {}
+
+LocalQuery::~LocalQuery() { sqlite3_finalize(stmt_); }
+
+bool LocalQuery::Next() {
+  if (stmt_ == nullptr) Raise(failure_);
+  const int rc = sqlite3_step(stmt_);
+  if (rc == SQLITE_ROW) return true;
+  if (rc == SQLITE_DONE) return false;
+  Raise(failure_);
+}
+
+int LocalQuery::ColumnIndex(std::string_view name) const {
+  if (stmt_ == nullptr) return -1;
+  const int count = sqlite3_column_count(stmt_);
+  for (int i = 0; i < count; ++i) {
+    const char* column = sqlite3_column_name(stmt_, i);
+    if (column != nullptr && EqualsIgnoringAsciiCase(column, name)) return i;
+  }
+  return -1;
+}
+
+int LocalQuery::RequireColumn(std::string_view name) const {
+  const int index = ColumnIndex(name);
+  if (index < 0) Raise(failure_);
+  return index;
+}
+
+bool LocalQuery::IsNull(std::string_view column) const {
+  return sqlite3_column_type(stmt_, RequireColumn(column)) == SQLITE_NULL;
+}
+
+std::string LocalQuery::Text(std::string_view column) const {
+  const int index = RequireColumn(column);
+  const auto* text = sqlite3_column_text(stmt_, index);
+  if (text == nullptr) return std::string();
+  return std::string(reinterpret_cast<const char*>(text), static_cast<size_t>(sqlite3_column_bytes(stmt_, index)));
+}
+
+}  // namespace vtsd

@@ -1,0 +1,99 @@
+// Local SQLite files in TempDir: the one way every database step opens a
+// file, works in one transaction and closes it, and the quoting of text
+// values inside SQL statements.
+//
+// Statements are plain SQL text; no parameters are bound. A text value goes
+// into a statement as a literal in single quotes with each inner single
+// quote doubled.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "addin/messages.hpp"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace vtsd {
+
+// Appends `text` as an SQL literal: 'O''Neil' for O'Neil, '' for the empty text.
+void AppendSqlText(std::string& out, std::string_view text);
+// The same for a NUL-terminated text, scanned once (the import's hot path).
+void AppendSqlText(std::string& out, const char* text);
+// `text` as an SQL literal.
+std::string QuoteSqlText(std::string_view text);
+
+class LocalQuery;
+
+// An open local database connection. The owner closes it; a transaction that
+// has not been committed by then is rolled back, so nothing of it reaches the
+// file. Every failing call raises the message the step passes in.
+class LocalDatabase {
+ public:
+  LocalDatabase(LocalDatabase&& other) noexcept;
+  LocalDatabase& operator=(LocalDatabase&&) = delete;
+  LocalDatabase(const LocalDatabase&) = delete;
+  LocalDatabase& operator=(const LocalDatabase&) = delete;
+  ~LocalDatabase();
+
+  // Begins the step's one transaction.
+  void Begin(const Msg& failure);
+  // Executes every statement of `sql` in turn; rows a statement yields are
+  // passed over.
+  void Execute(std::string_view sql, const Msg& failure);
+  // Prepares a query whose rows are read with LocalQuery::Next.
+  LocalQuery Query(std::string_view sql, const Msg& failure);
+  // Commits the transaction.
+  void Commit(const Msg& failure);
+  // Closes the connection now (rolling back an uncommitted transaction).
+  void Close();
+
+  bool InTransaction() const;
+  sqlite3* handle() const { return db_; }
+
+ private:
+  friend LocalDatabase OpenLocalDatabase(const std::string& file_name, const Msg& open_failure);
+  explicit LocalDatabase(sqlite3* db) : db_(db) {}
+  sqlite3* db_ = nullptr;
+};
+
+// Opens TempDir + `file_name` for reading and writing, creating it when it
+// does not exist, through SQLite's UTF-16 open so that a new file has the
+// text encoding UTF-16le, and executes "PRAGMA auto_vacuum=1" at once,
+// outside any transaction (it gives a new file full auto-vacuum and changes
+// nothing in a file that already has tables). No transaction is open yet.
+// Raises `open_failure` when the file cannot be opened or created.
+LocalDatabase OpenLocalDatabase(const std::string& file_name, const Msg& open_failure);
+
+// The rows of one query, read forward once. Columns are found by name
+// (compared without regard to ASCII letter case, as SQLite names them).
+class LocalQuery {
+ public:
+  LocalQuery(LocalQuery&& other) noexcept;
+  LocalQuery& operator=(LocalQuery&&) = delete;
+  LocalQuery(const LocalQuery&) = delete;
+  LocalQuery& operator=(const LocalQuery&) = delete;
+  ~LocalQuery();
+
+  // Steps to the next row; false after the last one. A failing step raises
+  // the query's failure message.
+  bool Next();
+  // Index of the named column of the result, or -1.
+  int ColumnIndex(std::string_view name) const;
+  // Whether the current row's value in the named column is NULL. An unknown
+  // column raises the failure message.
+  bool IsNull(std::string_view column) const;
+  // The current row's value in the named column as UTF-8 text; NULL gives
+  // the empty text. An unknown column raises the failure message.
+  std::string Text(std::string_view column) const;
+
+ private:
+  friend class LocalDatabase;
+  LocalQuery(sqlite3_stmt* stmt, const Msg& failure) : stmt_(stmt), failure_(failure) {}
+  int RequireColumn(std::string_view name) const;
+  sqlite3_stmt* stmt_ = nullptr;
+  Msg failure_;
+};
+
+}  // namespace vtsd

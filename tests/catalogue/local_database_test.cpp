@@ -1,0 +1,140 @@
+#include "catalogue/local_database.hpp"
+
+#include <fstream>
+
+#include "scratch.hpp"
+
+namespace vtsd {
+namespace {
+
+using testing::DatabaseView;
+using testing::RaisedText;
+
+const Msg kOpen{"1open", "1open"};
+const Msg kStep{"2step", "2step"};
+
+TEST(SqlQuoting, EnclosesAndDoublesInnerQuotes) {
+  struct Case {
+    std::string text;
+    std::string literal;
+  } cases[] = {
+      {"", "''"},
+      {"K12", "'K12'"},
+      {"O'Neil", "'O''Neil'"},
+      {"'", "''''"},
+      {"''", "''''''"},
+      {"a'b'c'", "'a''b''c'''"},
+      {"Чай \"Лунный\" 'сбор'", "'Чай \"Лунный\" ''сбор'''"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(QuoteSqlText(c.text), c.literal) << c.text;
+    // The NUL-terminated form appends the same literal after what is there.
+    std::string buffer = "x=";
+    AppendSqlText(buffer, c.text.c_str());
+    EXPECT_EQ(buffer, "x=" + c.literal) << c.text;
+  }
+}
+
+class LocalDatabaseTest : public testing::ScratchDirTest {};
+
+TEST_F(LocalDatabaseTest, NewFileIsUtf16WithFullAutoVacuum) {
+  {
+    LocalDatabase db = OpenLocalDatabase("fresh.db", kOpen);
+    db.Begin(kStep);
+    db.Execute("CREATE TABLE t (a TEXT)", kStep);
+    db.Commit(kStep);
+  }
+  DatabaseView view(PathOf("fresh.db"));
+  EXPECT_EQ(view.Scalar("PRAGMA encoding"), "UTF-16le");
+  EXPECT_EQ(view.Scalar("PRAGMA auto_vacuum"), "1");
+}
+
+TEST_F(LocalDatabaseTest, NonAsciiFileNameIsOpened) {
+  { OpenLocalDatabase("Каталог.db", kOpen).Execute("CREATE TABLE t (a TEXT)", kStep); }
+  EXPECT_TRUE(std::filesystem::exists(dir_ / std::filesystem::u8path("Каталог.db")));
+}
+
+TEST_F(LocalDatabaseTest, UncommittedWorkIsGoneAfterClose) {
+  {
+    LocalDatabase db = OpenLocalDatabase("t.db", kOpen);
+    db.Begin(kStep);
+    db.Execute("CREATE TABLE t (a TEXT)", kStep);
+    db.Commit(kStep);
+  }
+  {
+    LocalDatabase db = OpenLocalDatabase("t.db", kOpen);
+    db.Begin(kStep);
+    db.Execute("insert into t (a) values('kept?')", kStep);
+    EXPECT_TRUE(db.InTransaction());
+    // Leaves the scope without committing, as a failing step does.
+  }
+  DatabaseView view(PathOf("t.db"));
+  EXPECT_EQ(view.Scalar("select count(*) from t"), "0");
+}
+
+TEST_F(LocalDatabaseTest, FailingStatementRaisesTheStepMessageAndTheRaiseRollsBack) {
+  { OpenLocalDatabase("t.db", kOpen).Execute("CREATE TABLE t (a TEXT)", kStep); }
+  const std::string raised = RaisedText([] {
+    LocalDatabase db = OpenLocalDatabase("t.db", kOpen);
+    db.Begin(kStep);
+    db.Execute("insert into t (a) values('one')", kStep);
+    db.Execute("insert into t (no_such_column) values('two')", kStep);
+    db.Commit(kStep);
+  });
+  EXPECT_EQ(raised, "2step");
+  DatabaseView view(PathOf("t.db"));
+  EXPECT_EQ(view.Scalar("select count(*) from t"), "0");
+}
+
+TEST_F(LocalDatabaseTest, FilesThatCannotBeOpenedRaiseTheOpenMessage) {
+  std::filesystem::create_directory(dir_ / "dir.db");
+  std::ofstream(PathOf("garbage.db")) << "this is not an SQLite database, but it is long enough to have a header";
+  for (const char* name : {"dir.db", "garbage.db", "missing/sub.db"}) {
+    EXPECT_EQ(RaisedText([&] { OpenLocalDatabase(name, kOpen); }), "1open") << name;
+  }
+}
+
+TEST_F(LocalDatabaseTest, QueryReadsRowsByColumnName) {
+  {
+    LocalDatabase db = OpenLocalDatabase("t.db", kOpen);
+    db.Begin(kStep);
+    db.Execute("CREATE TABLE Registry (N INTEGER PRIMARY KEY AUTOINCREMENT, Name TEXT, RealName TEXT)", kStep);
+    db.Execute("insert into Registry (Name,RealName) values('Задача ''1''','0000101010')", kStep);
+    db.Execute("insert into Registry (Name) values('')", kStep);
+    db.Commit(kStep);
+  }
+  LocalDatabase db = OpenLocalDatabase("t.db", kOpen);
+  LocalQuery rows = db.Query("select * From Registry order by N", kStep);
+  ASSERT_TRUE(rows.Next());
+  EXPECT_EQ(rows.Text("N"), "1");
+  EXPECT_EQ(rows.Text("Name"), "Задача '1'");
+  EXPECT_EQ(rows.Text("realname"), "0000101010");  // SQLite names are case-blind
+  EXPECT_FALSE(rows.IsNull("RealName"));
+  ASSERT_TRUE(rows.Next());
+  EXPECT_EQ(rows.Text("Name"), "");
+  EXPECT_FALSE(rows.IsNull("Name"));
+  EXPECT_TRUE(rows.IsNull("RealName"));
+  EXPECT_EQ(rows.Text("RealName"), "");
+  EXPECT_EQ(rows.ColumnIndex("Nam"), -1);
+  EXPECT_EQ(RaisedText([&] { rows.Text("Missing"); }), "2step");
+  EXPECT_FALSE(rows.Next());
+}
+
+TEST_F(LocalDatabaseTest, BadQueryRaisesTheStepMessage) {
+  LocalDatabase db = OpenLocalDatabase("t.db", kOpen);
+  EXPECT_EQ(RaisedText([&] { db.Query("select * From NoSuchTable", kStep); }), "2step");
+}
+
+TEST_F(LocalDatabaseTest, DoubleQuotedEmptyTextIsTheEmptyLiteral) {
+  // The empty-column query of the catalogue finishing is written with "".
+  LocalDatabase db = OpenLocalDatabase("t.db", kOpen);
+  db.Execute("CREATE TABLE t (Field_5 TEXT)", kStep);
+  db.Execute("insert into t values(''); insert into t values(NULL); insert into t values('x')", kStep);
+  LocalQuery rows = db.Query("select * From t where Field_5 <>\"\"", kStep);
+  ASSERT_TRUE(rows.Next());
+  EXPECT_EQ(rows.Text("Field_5"), "x");
+  EXPECT_FALSE(rows.Next());
+}
+
+}  // namespace
+}  // namespace vtsd
