@@ -134,7 +134,8 @@ long Component::GetPropVal(long number, Value& value) {
 }
 
 long Component::SetPropVal(long number, const Value& value) {
-  if (number < 0 || number >= kPropertyCount) return kS_FALSE;
+  // The value is converted to text before the number is looked at, so a value
+  // without text form fails (and is reported) even for an unknown number.
   return CatchAtBoundary([&] {
     std::string text;
     try {
@@ -142,6 +143,7 @@ long Component::SetPropVal(long number, const Value& value) {
     } catch (const std::exception&) {
       Raise(settings_text::kInvalidType);
     }
+    if (number < 0 || number >= kPropertyCount) return kS_FALSE;
     ConnectionSettingsRecord& s = ConnectionSettings();
     switch (number) {
       case kPropIpAdress:

@@ -50,6 +50,7 @@ class Value {
   bool ToBool() const;
 
   bool operator==(const Value& other) const;
+  bool operator!=(const Value& other) const { return !(*this == other); }
 
  private:
   Kind kind_ = Kind::Empty;

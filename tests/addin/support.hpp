@@ -1,0 +1,79 @@
+// Shared pieces of the component-frame tests: a parameter array over a
+// vector, and a fixture that gives each test a freshly initialised component
+// whose temporary directory is a path of the test's own.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "addin/component.hpp"
+#include "addin/messages.hpp"
+#include "addin/names.hpp"
+#include "addin/params.hpp"
+#include "addin/value.hpp"
+
+namespace vtsd {
+// Readable values in failure messages.
+inline void PrintTo(const Value& v, std::ostream* os) {
+  *os << KindName(v.kind());
+  if (v.kind() != Value::Kind::Object && v.kind() != Value::Kind::Empty) *os << "(" << v.ToText() << ")";
+}
+}  // namespace vtsd
+
+namespace vtsd::testing {
+
+class VectorParams : public ParamArray {
+ public:
+  explicit VectorParams(size_t size) : values(size) {}
+  explicit VectorParams(std::vector<Value> v) : values(std::move(v)) {}
+  Value Read(int index) const override {
+    return index >= 0 && static_cast<size_t>(index) < values.size() ? values[index] : Value();
+  }
+  void Write(int index, const Value& value) override {
+    if (index >= 0 && static_cast<size_t>(index) < values.size()) values[index] = value;
+  }
+  std::vector<Value> values;
+};
+
+// Nothing is written to the temporary directory by these tests; the path
+// only shows that Init took it from the environment.
+constexpr const char* kTestTempDir = "/nonexistent/vtsd-addin-tests";
+
+class ComponentTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("TMPDIR", kTestTempDir, 1);
+    ASSERT_EQ(component.Init(nullptr), 0);
+  }
+
+  struct Result {
+    long hr;
+    Value ret;
+    std::vector<Value> params;
+  };
+  // Calls a driver method by number with the array sized as the host sizes it.
+  Result Call(long method, std::vector<Value> given = {}) {
+    long count = 0;
+    component.GetNParams(method, count);
+    if (given.size() < static_cast<size_t>(count)) given.resize(count);
+    VectorParams params(std::move(given));
+    Value ret = Value::Text("not set by the call");
+    const long hr = component.CallAsFunc(method, ret, params);
+    return {hr, ret, params.values};
+  }
+  // GetLastError's code and description.
+  std::pair<int32_t, std::string> LastError() {
+    Result r = Call(kGetLastError);
+    return {r.ret.int_value(), r.params[0].text_value()};
+  }
+  Result Set(const char* name, Value value) {
+    return Call(kSetParameter, {Value::Text(name), std::move(value)});
+  }
+
+  Component component;
+};
+
+}  // namespace vtsd::testing
