@@ -1,24 +1,38 @@
-// Handlers of the terminal-connection methods. This build has no terminal
-// link yet: each method fails with its coded message instead of pretending
-// to succeed.
+// Handlers of the terminal-connection methods Open and Close.
 #include "addin/messages.hpp"
+#include "addin/settings.hpp"
 #include "addin/subsystems.hpp"
+#include "link/connection.hpp"
+#include "link/messages.hpp"
 
 namespace vtsd {
 
-namespace {
-const Msg kOpenUnavailable{"1Подключение к ТСД недоступно в этой сборке драйвера.",
-                           "1Connecting to the TSD is unavailable in this build of the driver."};
-const Msg kCloseUnavailable{"2Отключение ТСД недоступно в этой сборке драйвера.",
-                            "2Disconnecting the TSD is unavailable in this build of the driver."};
-const Msg kTestUnavailable{"3Тест ТСД недоступен в этой сборке драйвера.",
-                           "3The TSD test is unavailable in this build of the driver."};
-}  // namespace
+void HandleOpen(MethodCall& call) {
+  RequireConnectionSettings();
+  StartListening();
+  switch (WaitForTerminal()) {
+    case WaitResult::Connected:
+      call.WriteParam(0, Value::Int(DeviceId()));
+      call.ret = Value::Int(1);
+      return;
+    case WaitResult::TimedOut:
+      Raise(link_text::kOpenTimeout);
+    case WaitResult::NoTerminal:
+      // The listener's own failure becomes the reported one; the link is
+      // released already, so Open can be called again.
+      if (const Msg* failure = LastListenerFailure()) Raise(*failure);
+      return;
+  }
+}
 
-void HandleOpen(MethodCall&) { Raise(kOpenUnavailable); }
-void HandleClose(MethodCall&) { Raise(kCloseUnavailable); }
-void HandleDeviceTest(MethodCall&) { Raise(kTestUnavailable); }
-void ResetLinkOnInit() {}
-void ReleaseListenerOnDone() {}
+void HandleClose(MethodCall& call) {
+  int32_t device_id = 0;
+  try {
+    device_id = call.ReadParam(0).ToInt32();
+  } catch (const std::exception&) {
+    Raise(link_text::kCloseWrongType);
+  }
+  call.ret = Value::Int(CloseConnection(device_id) ? 1 : 0);
+}
 
 }  // namespace vtsd

@@ -1,0 +1,149 @@
+// The driver-side fixture of the connection tests: settings pointing at a
+// free loopback port, a dialog provider whose information box the test
+// presses or holds, and calls through the driver's method frame.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <vector>
+
+#include "addin/dispatch.hpp"
+#include "addin/messages.hpp"
+#include "addin/settings.hpp"
+#include "fake_terminal.hpp"
+#include "link/connection.hpp"
+#include "link/framing.hpp"
+#include "platform/dialogs.hpp"
+
+namespace vtsd {
+// Readable values in failure messages.
+inline void PrintTo(const Value& v, std::ostream* os) {
+  *os << KindName(v.kind());
+  if (v.kind() != Value::Kind::Object && v.kind() != Value::Kind::Empty) *os << "(" << v.ToText() << ")";
+}
+}  // namespace vtsd
+
+namespace vtsd::testing {
+
+// Shows nothing: the box is pressed at once, or held until the test presses
+// it or the driver closes it through its closer.
+class TestDialogs : public platform::DialogProvider {
+ public:
+  bool hold = false;
+
+  platform::BoxAnswer ShowMessageBox(const platform::MessageBoxRequest& request,
+                                     platform::BoxCloser* closer) override {
+    std::unique_lock<std::mutex> lock(mutex_);
+    shown_.push_back(request);
+    released_ = !hold;
+    closed_by_driver_ = false;
+    cv_.notify_all();
+    if (!released_ && closer) {
+      lock.unlock();
+      closer->SetCloseAction([this] {
+        std::lock_guard<std::mutex> inner(mutex_);
+        closed_by_driver_ = true;
+        released_ = true;
+        cv_.notify_all();
+      });
+      lock.lock();
+    }
+    cv_.wait(lock, [this] { return released_; });
+    const bool closed = closed_by_driver_;
+    lock.unlock();
+    if (closer) closer->SetCloseAction({});
+    return closed ? platform::BoxAnswer::Closed : platform::BoxAnswer::Ok;
+  }
+  platform::SelectionWindowEvent WaitSelectionWindow(const platform::SelectionWindowRequest&) override {
+    return {};
+  }
+
+  void Press() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    released_ = true;
+    cv_.notify_all();
+  }
+  bool WaitShown(int timeout_ms) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [this] { return !shown_.empty(); });
+  }
+  std::vector<platform::MessageBoxRequest> Shown() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return shown_;
+  }
+  bool ClosedByDriver() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return closed_by_driver_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  std::vector<platform::MessageBoxRequest> shown_;
+  bool released_ = false;
+  bool closed_by_driver_ = false;
+};
+
+class ParamsVector : public ParamArray {
+ public:
+  explicit ParamsVector(std::vector<Value> v) : values(std::move(v)) {}
+  Value Read(int i) const override {
+    return i >= 0 && static_cast<std::size_t>(i) < values.size() ? values[i] : Value();
+  }
+  void Write(int i, const Value& v) override {
+    if (i >= 0 && static_cast<std::size_t>(i) < values.size()) values[i] = v;
+  }
+  std::vector<Value> values;
+};
+
+struct CallResult {
+  Value ret;
+  std::vector<Value> params;
+  std::string reported;  // ReportedErrorText after the call; " " when none
+};
+
+enum DriverMethod { kOpen = 0, kClose = 1, kDeviceTest = 2 };
+
+class LinkTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetMessageLanguage(Language::English);
+    ConnectionSettings().IpAddress = "127.0.0.1";
+    ConnectionSettings().PortNumber = FreePort();
+    ConnectionSettings().TimeOut = 5;
+    platform::InstallDialogProvider(&dialogs);
+    saved_limit_ = ExchangeTimeLimitMs();
+  }
+  void TearDown() override {
+    terminal.Stop();
+    EndConnection();
+    platform::InstallDialogProvider(nullptr);
+    SetExchangeTimeLimitMs(saved_limit_);
+    EXPECT_EQ(platform::SocketLibraryUses(), 0);
+  }
+
+  CallResult Call(DriverMethod method, std::vector<Value> params = {Value(), Value()}) {
+    ParamsVector array(std::move(params));
+    Value ret = Value::Text("unset");
+    SetReportedErrorText(" ");
+    CallDriverMethod(method, ret, array);
+    return {ret, array.values, GetReportedErrorText()};
+  }
+  // Open with the box pressed at once and the terminal connecting.
+  CallResult OpenWithTerminal() {
+    terminal.ConnectTo(ConnectionSettings().PortNumber);
+    return Call(kOpen);
+  }
+  bool Idle() {
+    return !ListenerExists() && DeviceSocket() == 0 && platform::SocketLibraryUses() == 0;
+  }
+
+  TestDialogs dialogs;
+  FakeTerminal terminal;
+  int saved_limit_ = 0;
+};
+
+}  // namespace vtsd::testing
