@@ -389,6 +389,13 @@ TEST_F(SimLoopback, ADriverThatClosesEndsTheRunAsLost) {
   EXPECT_EQ(Finish(), kExitConnectionLost);
 }
 
+TEST_F(SimLoopback, EndsAnIdleConnectionAfterItsTimeOut) {
+  Start({"--idle-timeout", "1"});
+  EXPECT_EQ(CallNumber(simtest::GetHrpMaxBuffer()), 4096);
+  EXPECT_TRUE(PeerClosed());
+  EXPECT_EQ(Finish(), kExitConnectionLost);
+}
+
 TEST_F(SimLoopback, ClosesTheConnectionAtRequestK) {
   Start({"--close-at", "2"});
   EXPECT_EQ(CallNumber(simtest::GetHrpMaxBuffer()), 4096);

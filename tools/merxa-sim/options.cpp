@@ -42,6 +42,13 @@ Terminal:
   --numbers 4|8           numeric replies as one 4-byte value, or as an 8-byte
                           status and value (status 0 for the value 0)
   --no-setup              do not create \MerxaSetup.db when it is missing
+  --orders FILE           copy FILE to Orders.db in OrderDir at start
+  --documents FILE        write Orders.db in OrderDir at start from the JSON
+                          description in FILE: {"documents": [{"name": N,
+                          "key": K, "lines": [[article, quantity], ...]}]}
+  --pick                  play the operator: after each completed write of a
+                          Podbor.db, every task whose order_ table is empty
+                          gets the lines of its order_podbor_ table
 
   Texts are answered in UTF-8 and may be at most 45 bytes long (a text of
   exactly 3 bytes reaches the driver as a number, as on the real terminal).
@@ -56,7 +63,9 @@ Terminal:
   answers a handle (0 when the file is missing); the first WriteFile through a
   handle empties the file, later ones append; ReadFile answers a data reply of
   an 8-byte header and the next bytes (only those left at the end of the
-  file); LengthFile answers the size; ExistFile and DeleteFile answer 1 or 0.
+  file); LengthFile answers the size; ExistFile and DeleteFile answer 1 or 0 (a
+  file still open under a handle is not deleted). Handles are forgotten when
+  a connection ends.
   A malformed or unknown request is answered with the number 0.
 
 Log:
@@ -183,6 +192,12 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
       }
     } else if (arg == "--no-setup") {
       o.create_setup = false;
+    } else if (arg == "--orders") {
+      if (!value(o.orders_file)) return false;
+    } else if (arg == "--documents") {
+      if (!value(o.documents_file)) return false;
+    } else if (arg == "--pick") {
+      o.pick = true;
     } else if (arg == "--log") {
       if (!value(o.log_path)) return false;
     } else if (arg == "--close-at") {

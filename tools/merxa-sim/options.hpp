@@ -31,6 +31,13 @@ struct Options {
   std::map<std::string, std::string> values;
   std::string log_path;
   bool create_setup = true;
+  // Order documents served from OrderDir: a fixture file copied in at start,
+  // or a JSON description written as "Orders.db" (documents.hpp).
+  std::string orders_file;
+  std::string documents_file;
+  // Play the operator: after every completed write of "Podbor.db", fill the
+  // lines of each task not yet worked from its selection lines.
+  bool pick = false;
   int reconnects = 0;  // connections made again after one ends
 
   // Faults, counted by request number since the start (1 = first request).

@@ -5,6 +5,7 @@
 #include <system_error>
 #include <vector>
 
+#include "documents.hpp"
 #include "os.hpp"
 
 namespace fs = std::filesystem;
@@ -121,7 +122,34 @@ bool Terminal::Prepare(std::string& error) {
   }
   const fs::path setup = root_ / "MerxaSetup.db";
   if (options_.create_setup && !fs::exists(setup, ec)) {
-    return CreateSettingsDatabase(setup, options_.Value("ProgrammVersion"), error);
+    if (!CreateSettingsDatabase(setup, options_.Value("ProgrammVersion"), error)) return false;
+  }
+  return PrepareOrders(error);
+}
+
+bool Terminal::PrepareOrders(std::string& error) {
+  if (options_.orders_file.empty() && options_.documents_file.empty()) return true;
+  fs::path orders;
+  if (!ResolveTerminalPath(root_, options_.Value("OrderDir") + "Orders.db", orders)) {
+    error = "OrderDir names no directory under the root";
+    return false;
+  }
+  std::error_code ec;
+  if (!options_.orders_file.empty()) {
+    fs::copy_file(options_.orders_file, orders, fs::copy_options::overwrite_existing, ec);
+    if (ec) {
+      error = "cannot copy " + options_.orders_file + ": " + ec.message();
+      return false;
+    }
+  }
+  if (!options_.documents_file.empty()) {
+    std::ifstream in(options_.documents_file, std::ios::binary);
+    if (!in) {
+      error = "cannot read " + options_.documents_file;
+      return false;
+    }
+    const std::string description((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!WriteOrdersDatabase(orders, description, error)) return false;
   }
   return true;
 }
@@ -268,9 +296,18 @@ Bytes Terminal::Answer(const Request& request, bool& disconnect, std::string& no
       return DataReply(read_buffer_.data(), static_cast<size_t>(got));
     }
     case Command::CloseFile: {
-      if (files_.erase(request.handle) == 0) {
+      OpenFile* file = Find(request.handle);
+      if (file == nullptr) {
         note = "unknown handle";
         return Number(0);
+      }
+      const fs::path path = file->path;
+      const bool written = file->written >= 0;
+      files_.erase(request.handle);
+      if (options_.pick && written && path.filename() == "Podbor.db") {
+        std::string error;
+        const int picked = PickSelectionTasks(path, error);
+        note = picked < 0 ? "picking failed: " + error : "picked " + std::to_string(picked) + " task(s)";
       }
       return Number(1);
     }

@@ -57,6 +57,8 @@ class Terminal {
     int64_t written = -1;  // -1 until the first WriteFile empties the file
   };
 
+  // Orders.db in OrderDir from --orders or --documents.
+  bool PrepareOrders(std::string& error);
   Bytes Number(int32_t value) const { return NumberReply(value, options_.numbers); }
   bool Zeroed(const Request& request, const std::string& argument) const;
   OpenFile* Find(int32_t handle);
