@@ -81,6 +81,17 @@ bool EqualsIgnoringAsciiCase(const char* a, std::string_view b) {
   return a[i] == 0;
 }
 
+// SQLite's memory statistics cost a mutex and bookkeeping on every
+// allocation, and the driver never reads them; switching them off has to
+// happen before the library initialises, so it is done before the first open.
+void ConfigureSqliteOnce() {
+  static const bool configured = [] {
+    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+    return true;
+  }();
+  (void)configured;
+}
+
 }  // namespace
 
 void AppendSqlText(std::string& out, std::string_view text) {
@@ -122,6 +133,7 @@ std::string QuoteSqlText(std::string_view text) {
 // ---- LocalDatabase ---------------------------------------------------------
 
 LocalDatabase OpenLocalDatabase(const std::string& file_name, const Msg& open_failure) {
+  ConfigureSqliteOnce();
   std::u16string path;
   if (!Utf8ToUtf16(TempPath(file_name), path)) Raise(open_failure);
   sqlite3* raw = nullptr;

@@ -1,0 +1,183 @@
+// Import of one article package: 100,000 records of 9 attributes (about
+// 15 MB of XML) into a fresh catalogue. Prints records per second and the
+// peak memory the import adds, beside two floors measured in the same run:
+// parsing alone, and inserting the same rows through one prepared statement.
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+
+#include "addin/messages.hpp"
+#include "addin/temp_dir.hpp"
+#include "article_generator.hpp"
+#include "catalogue/article_import.hpp"
+#include "catalogue/catalogue_database.hpp"
+#include "catalogue/xml_table.hpp"
+
+namespace {
+
+constexpr size_t kRecords = 100000;
+constexpr int kAttributes = 9;
+
+const std::string& Package() {
+  static const std::string text = [] {
+    vtsd::bench::ArticleTableOptions options;
+    options.records = kRecords;
+    options.attributes = kAttributes;
+    return vtsd::bench::GenerateArticleTable(options);
+  }();
+  return text;
+}
+
+// A TempDir of the benchmark's own, removed at exit.
+class ScratchTempDir {
+ public:
+  ScratchTempDir() {
+    std::random_device random;
+    do {
+      dir_ = std::filesystem::temp_directory_path() / ("vtsd-bench-" + std::to_string(random()));
+    } while (!std::filesystem::create_directory(dir_));
+    vtsd::SetTempDir(dir_.string() + "/");
+  }
+  ~ScratchTempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+
+ private:
+  std::filesystem::path dir_;
+};
+
+void UseScratchTempDir() { static ScratchTempDir dir; }
+
+// A figure from /proc/self/status, in bytes (0 when missing).
+double StatusBytes(const char* key) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  const std::string prefix = std::string(key) + ":";
+  while (std::getline(status, line)) {
+    if (line.compare(0, prefix.size(), prefix) == 0) return std::stod(line.substr(prefix.size())) * 1024.0;
+  }
+  return 0;
+}
+
+// Restarts the kernel's peak-RSS mark at the current RSS.
+bool ResetPeakRss() {
+  std::ofstream clear("/proc/self/clear_refs");
+  clear << "5";
+  clear.close();
+  return static_cast<bool>(clear);
+}
+
+void CreateCatalogue(benchmark::State& state) {
+  try {
+    vtsd::CreateCatalogueDatabase();
+  } catch (const vtsd::DriverError& e) {
+    state.SkipWithError(e.what());
+  }
+}
+
+// Peak memory of one import beyond the text it is given, relative to the
+// text's size. Runs first, on a heap that nothing else has grown yet.
+void BM_ImportPeakMemory(benchmark::State& state) {
+  UseScratchTempDir();
+  const std::string& text = Package();
+  double extra = 0;
+  bool peak_reset = false;
+  for (auto _ : state) {
+    state.PauseTiming();
+    CreateCatalogue(state);
+    std::string copy = text;
+    malloc_trim(0);
+    const double rss_before = StatusBytes("VmRSS");
+    peak_reset = ResetPeakRss();
+    state.ResumeTiming();
+    vtsd::ImportArticleTable(std::move(copy));
+    state.PauseTiming();
+    extra = StatusBytes("VmHWM") - rss_before;
+    state.ResumeTiming();
+  }
+  if (!peak_reset) state.SkipWithError("the peak RSS mark cannot be reset here");
+  state.counters["text_MB"] = static_cast<double>(text.size()) / 1e6;
+  state.counters["peak_extra_MB"] = extra / 1e6;
+  state.counters["peak_extra_per_text"] = extra / static_cast<double>(text.size());
+}
+
+void BM_ImportPackage(benchmark::State& state) {
+  UseScratchTempDir();
+  const std::string& text = Package();
+  for (auto _ : state) {
+    state.PauseTiming();
+    CreateCatalogue(state);
+    std::string copy = text;
+    state.ResumeTiming();
+    if (!vtsd::ImportArticleTable(std::move(copy))) state.SkipWithError("import failed");
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kRecords));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+
+// Floor 1: parsing the package and visiting every attribute, nothing stored.
+void BM_ParseOnlyFloor(benchmark::State& state) {
+  const std::string& text = Package();
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::string copy = text;
+    state.ResumeTiming();
+    vtsd::XmlTable table;
+    table.Load(std::move(copy));
+    size_t bytes = 0;
+    table.ForEachRecord([&](const vtsd::XmlRecord& record) {
+      record.ForEachAttribute([&](size_t, const char*, const char* value) { bytes += value[0] != 0; });
+    });
+    benchmark::DoNotOptimize(bytes);
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kRecords));
+}
+
+// Floor 2: the same rows through one prepared statement with bound values,
+// in one transaction: what SQLite needs at the least to store them.
+void BM_PreparedInsertFloor(benchmark::State& state) {
+  UseScratchTempDir();
+  vtsd::XmlTable table;
+  table.Load(Package());
+  const std::string path = vtsd::TempPath("Merxa.db");
+  for (auto _ : state) {
+    state.PauseTiming();
+    CreateCatalogue(state);
+    state.ResumeTiming();
+    sqlite3* db = nullptr;
+    sqlite3_open(path.c_str(), &db);
+    sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+    sqlite3_stmt* insert = nullptr;
+    sqlite3_prepare_v2(db,
+                       "insert into Articule (Articule,Field_2,Field_3,Field_4,Field_5,Field_6,Field_7,Field_8,"
+                       "Field_9) values(?,?,?,?,?,?,?,?,?)",
+                       -1, &insert, nullptr);
+    table.ForEachRecord([&](const vtsd::XmlRecord& record) {
+      record.ForEachAttribute([&](size_t position, const char*, const char* value) {
+        sqlite3_bind_text(insert, static_cast<int>(position), value, -1, SQLITE_STATIC);
+      });
+      sqlite3_step(insert);
+      sqlite3_reset(insert);
+    });
+    sqlite3_finalize(insert);
+    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kRecords));
+}
+
+BENCHMARK(BM_ImportPeakMemory)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_ImportPackage)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_ParseOnlyFloor)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_PreparedInsertFloor)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+}  // namespace
+
+BENCHMARK_MAIN();
