@@ -1,6 +1,7 @@
 #include "catalogue/xml_table.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -47,6 +48,74 @@ bool AnyElementHasDuplicateAttribute(const pugi::xml_node& root) {
   return false;
 }
 
+// Reads the character reference whose "&#" ends just before `i` and moves
+// `i` past its digits. True when it names a character that no XML document
+// may contain: NUL (the parser would cut the value short there), a surrogate
+// half or a number beyond Unicode (either would leave bytes that are no UTF-8).
+bool ForbiddenReferenceAt(std::string_view text, size_t& i) {
+  const bool hex = i < text.size() && (text[i] == 'x' || text[i] == 'X');
+  if (hex) ++i;
+  uint32_t code = 0;
+  bool digits = false;
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    uint32_t digit;
+    if (c >= '0' && c <= '9') {
+      digit = static_cast<uint32_t>(c - '0');
+    } else if (hex && c >= 'a' && c <= 'f') {
+      digit = static_cast<uint32_t>(c - 'a' + 10);
+    } else if (hex && c >= 'A' && c <= 'F') {
+      digit = static_cast<uint32_t>(c - 'A' + 10);
+    } else {
+      break;
+    }
+    digits = true;
+    code = code * (hex ? 16 : 10) + digit;
+    if (code > 0x10FFFF) return true;
+  }
+  return digits && (code == 0 || (code >= 0xD800 && code <= 0xDFFF));
+}
+
+// Whether the text holds a forbidden character reference anywhere, markup
+// sections included: one quick pass from '&' to '&'.
+bool AnyForbiddenReference(std::string_view text) {
+  for (size_t i = text.find('&'); i != std::string_view::npos; i = text.find('&', i)) {
+    ++i;
+    if (i < text.size() && text[i] == '#' && ForbiddenReferenceAt(text, ++i)) return true;
+  }
+  return false;
+}
+
+// The same, passing over comments, CDATA sections and processing
+// instructions, where a reference means nothing.
+bool ForbiddenReferenceInContent(std::string_view text) {
+  const auto skip_to = [&text](size_t from, std::string_view end) {
+    const size_t at = text.find(end, from);
+    return at == std::string_view::npos ? text.size() : at + end.size();
+  };
+  size_t i = 0;
+  while ((i = text.find_first_of("&<", i)) != std::string_view::npos) {
+    const std::string_view rest = text.substr(i);
+    if (rest.compare(0, 4, "<!--") == 0) {
+      i = skip_to(i + 4, "-->");
+    } else if (rest.compare(0, 9, "<![CDATA[") == 0) {
+      i = skip_to(i + 9, "]]>");
+    } else if (rest.compare(0, 2, "<?") == 0) {
+      i = skip_to(i + 2, "?>");
+    } else if (rest.compare(0, 2, "&#") == 0) {
+      i += 2;
+      if (ForbiddenReferenceAt(text, i)) return true;
+    } else {
+      ++i;
+    }
+  }
+  return false;
+}
+
+bool HasForbiddenCharacterReference(std::string_view text) {
+  return AnyForbiddenReference(text) && ForbiddenReferenceInContent(text);
+}
+
 }  // namespace
 
 const char* XmlRecord::AttributeValue(size_t position) const {
@@ -60,6 +129,7 @@ const char* XmlRecord::AttributeValue(size_t position) const {
 bool XmlTable::Load(std::string text) {
   document_.reset();
   text_ = std::move(text);
+  if (HasForbiddenCharacterReference(text_)) return false;
   // Entities and character references resolved, line ends normalised and
   // literal white space in attribute values turned into blanks, as any XML
   // parser reads a document; attribute values are not trimmed. The document

@@ -59,6 +59,13 @@ TEST(XmlTable, AttributeValueByPosition) {
   });
 }
 
+TEST(XmlTable, ReferencesOutsideMarkupAreNotCheckedInCommentsAndCdata) {
+  XmlTable table;
+  ASSERT_TRUE(table.Load("<!-- &#0; --><Table><![CDATA[&#0;]]><Record a=\"&#x10FFFF;&#65;\"/></Table>"));
+  std::vector<Attributes> expected = {{{"a", "\xF4\x8F\xBF\xBF" "A"}}};
+  EXPECT_EQ(RecordsOf(table), expected);
+}
+
 TEST(XmlTable, OtherRootsHaveNoRecords) {
   for (const char* text : {"<Tables><Record a=\"1\"/></Tables>", "<table><Record a=\"1\"/></table>",
                            "<Root><Table><Record a=\"1\"/></Table></Root>"}) {
@@ -88,6 +95,13 @@ TEST(XmlTable, RefusesWhatIsNotOneWellFormedDocument) {
       "<Table/>trailing text",
       "<!DOCTYPE Table [<!ENTITY x \"expanded\">]><Table><Record a=\"&x;\"/></Table>",
       "<!DOCTYPE Table SYSTEM \"file:///etc/passwd\"><Table><Record a=\"1\"/></Table>",
+      // Characters no document may hold: the value would be cut short at the
+      // NUL or carry bytes that are no UTF-8.
+      "<Table><Record a=\"cut&#0;here\"/></Table>",
+      "<Table><Record a=\"&#x0000;\"/></Table>",
+      "<Table><Record a=\"&#xD800;\"/></Table>",
+      "<Table><Record a=\"&#1114112;\"/></Table>",
+      "<Table><Record a=\"&#x99999999999;\"/></Table>",
   };
   for (const char* text : refused) {
     XmlTable table;
