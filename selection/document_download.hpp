@@ -1,0 +1,55 @@
+// The document download: the terminal's order documents ("Orders.db") or
+// worked selection tasks ("Podbor.db") are fetched, the user chooses
+// documents in the selection window, and their lines go back to 1C as one
+// XML text.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "addin/messages.hpp"
+
+namespace vtsd {
+
+// The names offered in the document window, then the names chosen.
+std::vector<std::string>& DocumentNames();
+// The XML text being built.
+std::string& DocumentXml();
+
+// The file that a line of the source window names: "Orders.db" for
+// "Orders"/"Накладные", "Podbor.db" for "Podbor"/"Подбор", else empty.
+std::string SourceFileForChoice(const std::string& choice);
+// The source window's lines in the current language.
+std::vector<std::string> SourceChoices();
+
+// Fills DocumentNames with the Name values of TempDir + fileName's Registry.
+void ListDocumentNames(const std::string& fileName);
+
+// Splits a document-window result into names: each name ends at a separator;
+// text after the last separator is not a name.
+std::vector<std::string> SplitChosenText(const std::string& chosenText);
+
+// Rebuilds DocumentNames from `chosenText` and sets DocumentXml to the lines
+// of those documents, in that order, read from TempDir + fileName.
+void BuildDocumentXml(const std::string& fileName, const std::string& chosenText);
+
+// Appends `text` as a single-quoted XML attribute value, escaping "&", "<"
+// and the single quote.
+void AppendXmlAttributeValue(std::string& out, const std::string& text);
+
+namespace download_text {
+extern const Msg kNotSupportedPrefix;  // version text follows
+extern const Msg kNotSupportedSuffix;
+extern const Msg kCanceled;
+extern const Msg kWindowError;
+extern const Msg kNoData;
+extern const Msg kFileMissingPrefix;  // file name follows, then kFileMissingSuffix
+extern const char kFileMissingSuffix[];
+extern const Msg kOpenPrefix;  // file name follows
+extern const Msg kOpenSuffix;
+extern const Msg kDuplicatePrefix;  // quoted name follows
+extern const Msg kDuplicateSuffix;
+extern const Msg kQueryFailed;
+}  // namespace download_text
+
+}  // namespace vtsd

@@ -1,0 +1,44 @@
+// Selection-task upload: a named picking task from 1C is added to the
+// terminal's task file "Podbor.db" (fetched, changed locally in one
+// transaction, sent back), asking the user before a task of the same name
+// is replaced.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "addin/messages.hpp"
+#include "platform/locale_formats.hpp"
+
+namespace vtsd {
+
+// Reads the local date and time once (the platform clock in the driver; a
+// fixed instant in tests).
+using LocalClock = platform::LocalDateTimeText (*)();
+
+// The task key of an upload at `timeText` (the long time format): "0000"
+// followed by the time with every ':', 'P', 'A', 'M' and blank removed.
+std::string TaskKey(const std::string& timeText);
+
+// The Registry row's Date: the date, one blank, the time.
+std::string TaskDateText(const platform::LocalDateTimeText& now);
+
+// Adds the task in `xmlTable` to TempDir + fileName in one transaction:
+// either the whole task is added or the file stays as it was. Returns true;
+// raises DriverError otherwise (SQLite's own text for a failing lookup,
+// drop, creation or registry insert).
+bool AddSelectionTask(const std::string& xmlTable, const std::string& fileName,
+                      LocalClock clock = platform::CurrentLocalDateTime);
+
+namespace task_upload_text {
+extern const Msg kXmlInvalid;
+extern const Msg kOpenFailed;
+extern const Msg kNoTable;
+extern const Msg kCanceled;
+extern const Msg kInsertFailed;
+extern const Msg kQuestionCaption;
+extern const Msg kQuestionPrefix;  // task name follows
+extern const Msg kQuestionSuffix;
+}  // namespace task_upload_text
+
+}  // namespace vtsd
