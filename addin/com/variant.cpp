@@ -1,0 +1,147 @@
+#include "addin/com/variant.hpp"
+
+#include <cstdint>
+#include <limits>
+#include <new>
+
+#include "platform/win32/wide.hpp"
+
+namespace vtsd::com {
+
+namespace {
+
+// Deep enough for any reference chain a caller builds on purpose; a longer
+// (or circular) chain is treated as a value with no text form.
+constexpr int kMaxReferenceDepth = 8;
+
+Value FromInteger(int64_t v) {
+  if (v >= std::numeric_limits<int32_t>::min() && v <= std::numeric_limits<int32_t>::max())
+    return Value::Int(static_cast<int32_t>(v));
+  return Value::Double(static_cast<double>(v));
+}
+
+Value FromUnsigned(uint64_t v) {
+  if (v <= static_cast<uint64_t>(std::numeric_limits<int32_t>::max()))
+    return Value::Int(static_cast<int32_t>(v));
+  return Value::Double(static_cast<double>(v));
+}
+
+double FromCurrency(const CY& cy) { return static_cast<double>(cy.int64) / 10000.0; }
+
+double FromDecimal(const DECIMAL& dec) {
+  double d = 0;
+  DECIMAL copy = dec;
+  if (FAILED(::VarR8FromDec(&copy, &d))) return 0;
+  return d;
+}
+
+}  // namespace
+
+std::string TextFromBstr(BSTR text) {
+  if (!text) return std::string();
+  return platform::Narrow(text, ::SysStringLen(text));
+}
+
+BSTR AllocBstr(const std::string& utf8) {
+  const std::wstring wide = platform::Widen(utf8);
+  BSTR b = ::SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+  if (!b) throw std::bad_alloc();
+  return b;
+}
+
+Value ValueFromVariant(const VARIANT& variant) {
+  const VARIANT* v = &variant;
+  for (int depth = 0; V_VT(v) == (VT_BYREF | VT_VARIANT); ++depth) {
+    if (depth == kMaxReferenceDepth) return Value::Object("Variant");
+    v = V_VARIANTREF(v);
+    if (!v) return Value();
+  }
+  const VARTYPE vt = V_VT(v);
+  if (vt & VT_ARRAY) return Value::Object("Array");
+  const bool byref = (vt & VT_BYREF) != 0;
+  if (byref && !V_BYREF(v)) return Value();
+  switch (vt & VT_TYPEMASK) {
+    case VT_EMPTY:
+    case VT_NULL: return Value();
+    case VT_I1: return Value::Int(byref ? *V_I1REF(v) : V_I1(v));
+    case VT_I2: return Value::Int(byref ? *V_I2REF(v) : V_I2(v));
+    case VT_I4: return Value::Int(byref ? *V_I4REF(v) : V_I4(v));
+    case VT_INT: return Value::Int(byref ? *V_INTREF(v) : V_INT(v));
+    case VT_I8: return FromInteger(byref ? *V_I8REF(v) : V_I8(v));
+    case VT_UI1: return Value::Int(byref ? *V_UI1REF(v) : V_UI1(v));
+    case VT_UI2: return Value::Int(byref ? *V_UI2REF(v) : V_UI2(v));
+    case VT_UI4: return FromUnsigned(byref ? *V_UI4REF(v) : V_UI4(v));
+    case VT_UINT: return FromUnsigned(byref ? *V_UINTREF(v) : V_UINT(v));
+    case VT_UI8: return FromUnsigned(byref ? *V_UI8REF(v) : V_UI8(v));
+    case VT_R4: return Value::Double(byref ? *V_R4REF(v) : V_R4(v));
+    case VT_R8: return Value::Double(byref ? *V_R8REF(v) : V_R8(v));
+    case VT_DATE: return Value::Double(byref ? *V_DATEREF(v) : V_DATE(v));
+    case VT_CY: return Value::Double(FromCurrency(byref ? *V_CYREF(v) : V_CY(v)));
+    case VT_DECIMAL: return Value::Double(FromDecimal(byref ? *V_DECIMALREF(v) : V_DECIMAL(v)));
+    case VT_BOOL: return Value::Bool((byref ? *V_BOOLREF(v) : V_BOOL(v)) != VARIANT_FALSE);
+    case VT_BSTR: return Value::Text(TextFromBstr(byref ? *V_BSTRREF(v) : V_BSTR(v)));
+    case VT_DISPATCH: return Value::Object("Dispatch");
+    case VT_UNKNOWN: return Value::Object("Unknown");
+    case VT_ERROR: return Value::Object("Error");
+    default: return Value::Object("Unknown");
+  }
+}
+
+void StoreValue(const Value& value, VARIANT* out) {
+  ::VariantClear(out);
+  switch (value.kind()) {
+    case Value::Kind::Empty:
+    case Value::Kind::Object: V_VT(out) = VT_EMPTY; break;
+    case Value::Kind::Bool:
+      V_VT(out) = VT_BOOL;
+      V_BOOL(out) = value.bool_value() ? VARIANT_TRUE : VARIANT_FALSE;
+      break;
+    case Value::Kind::Int:
+      V_VT(out) = VT_I4;
+      V_I4(out) = value.int_value();
+      break;
+    case Value::Kind::Double:
+      V_VT(out) = VT_R8;
+      V_R8(out) = value.double_value();
+      break;
+    case Value::Kind::Text:
+      V_BSTR(out) = AllocBstr(value.text_value());
+      V_VT(out) = VT_BSTR;
+      break;
+  }
+}
+
+bool SafeArrayParams::Usable() const {
+  VARTYPE vt = VT_EMPTY;
+  return array_ && ::SafeArrayGetDim(array_) == 1 &&
+         SUCCEEDED(::SafeArrayGetVartype(array_, &vt)) && vt == VT_VARIANT;
+}
+
+Value SafeArrayParams::Read(int index) const {
+  if (!Usable()) return Value();
+  VARIANT element;
+  ::VariantInit(&element);
+  LONG i = index;
+  if (FAILED(::SafeArrayGetElement(array_, &i, &element))) return Value();
+  Value result;
+  try {
+    result = ValueFromVariant(element);
+  } catch (...) {
+    ::VariantClear(&element);
+    throw;
+  }
+  ::VariantClear(&element);
+  return result;
+}
+
+void SafeArrayParams::Write(int index, const Value& value) {
+  if (!Usable()) return;
+  VARIANT element;
+  ::VariantInit(&element);
+  StoreValue(value, &element);
+  LONG i = index;
+  ::SafeArrayPutElement(array_, &i, &element);  // copies; the result is not examined
+  ::VariantClear(&element);
+}
+
+}  // namespace vtsd::com
