@@ -28,7 +28,8 @@ Lines of a scenario:
 
 Placeholders in every string (inputs, expectations, simulator arguments):
 $PORT (a free TCP port on 127.0.0.1), $TEMP (the scenario's temporary
-directory, with its separator, as the host sees it), $SIMROOT (the
+directory, with its separator, as the host sees it; in runner steps as this
+machine sees it), $SIMROOT (the
 simulator's root directory), $ADDRESS (127.0.0.1).
 
 Matching: an expected object matches when each of its keys matches (a key
@@ -260,12 +261,14 @@ def run_scenario(scenario, args, work):
         command += substitute(list(scenario.header.get("host_args", [])), names)
         host = Host(command, os.path.join(work, "host.stderr"))
 
+        # The runner's own steps see the directory as this machine names it.
+        local_names = dict(names, **{"$TEMP": temp_dir})
         for number, step in scenario.steps:
-            step = substitute(step, names)
             where = "%s:%d" % (scenario.path, number)
             if "runner" in step:
-                run_runner_step(step["runner"], where)
+                run_runner_step(substitute(step["runner"], local_names), where)
                 continue
+            step = substitute(step, names)
             expected = step.pop("expect", None)
             if "raw" in step:
                 sent = step["raw"]
