@@ -396,6 +396,13 @@ TEST_F(SimLoopback, EndsAnIdleConnectionAfterItsTimeOut) {
   EXPECT_EQ(Finish(), kExitConnectionLost);
 }
 
+TEST_F(SimLoopback, AStallEndsWithTheIdleTimeOut) {
+  Start({"--stall-at", "1", "--idle-timeout", "1"});
+  Send(simtest::GetHrpMaxBuffer());
+  EXPECT_TRUE(PeerClosed());
+  EXPECT_EQ(Finish(), kExitConnectionLost);
+}
+
 TEST_F(SimLoopback, ClosesTheConnectionAtRequestK) {
   Start({"--close-at", "2"});
   EXPECT_EQ(CallNumber(simtest::GetHrpMaxBuffer()), 4096);

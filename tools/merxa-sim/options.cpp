@@ -22,7 +22,8 @@ Connection:
   --connect-timeout S     keep trying to connect for S seconds (default 30);
                           the driver listens only after its Open call
   --idle-timeout S        end the connection when no request comes for S
-                          seconds (default 0: wait without end)
+                          seconds, also while stalled (default 0: wait
+                          without end)
   --once                  serve one connection and exit (the default)
   --reconnect N           after a connection ends, connect again, N times
 
@@ -77,7 +78,7 @@ Log:
 Faults (K counts requests from the start of the run, the first being 1):
   --close-at K            close the connection instead of answering request K
   --stall-at K            stop answering at request K; keep the socket open
-                          until the driver closes it
+                          until the driver closes it (or --idle-timeout ends it)
   --bad-length-at K       answer request K with only a reply length of
                           --bad-length N (default 2147483647), then go on
   --garbage-at K          answer request K with 64 bytes that are no frame

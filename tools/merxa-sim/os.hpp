@@ -45,8 +45,9 @@ class Connection {
   // Fills exactly `count` bytes. With timeout_ms > 0 a pause longer than that
   // between two pieces gives TimedOut.
   IoResult ReceiveAll(uint8_t* data, size_t count, int timeout_ms);
-  // Reads and drops whatever arrives until the peer closes the connection.
-  void DrainUntilClosed();
+  // Reads and drops whatever arrives until the peer closes the connection or,
+  // with timeout_ms > 0, nothing arrives for that long.
+  void DrainUntilClosed(int timeout_ms);
   void Close();
 
  private:

@@ -88,9 +88,15 @@ IoResult Connection::ReceiveAll(uint8_t* data, size_t count, int timeout_ms) {
   return IoResult::Ok;
 }
 
-void Connection::DrainUntilClosed() {
+void Connection::DrainUntilClosed(int timeout_ms) {
   uint8_t sink[4096];
   for (;;) {
+    if (timeout_ms > 0) {
+      pollfd p{static_cast<int>(handle_), POLLIN, 0};
+      const int ready = ::poll(&p, 1, timeout_ms);
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready <= 0) return;
+    }
     const ssize_t n = ::recv(static_cast<int>(handle_), sink, sizeof sink, 0);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return;

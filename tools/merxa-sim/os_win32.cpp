@@ -101,9 +101,14 @@ IoResult Connection::ReceiveAll(uint8_t* data, size_t count, int timeout_ms) {
   return IoResult::Ok;
 }
 
-void Connection::DrainUntilClosed() {
+void Connection::DrainUntilClosed(int timeout_ms) {
   char sink[4096];
-  while (::recv(AsSocket(handle_), sink, sizeof sink, 0) > 0) {
+  for (;;) {
+    if (timeout_ms > 0) {
+      WSAPOLLFD p{AsSocket(handle_), POLLRDNORM, 0};
+      if (::WSAPoll(&p, 1, timeout_ms) <= 0) return;
+    }
+    if (::recv(AsSocket(handle_), sink, sizeof sink, 0) <= 0) return;
   }
 }
 

@@ -76,7 +76,7 @@ class Session {
       if (n_ == options_.stall_at) {
         entry["fault"] = "stall";
         log_.Write(entry);
-        c.DrainUntilClosed();
+        c.DrainUntilClosed(timeout_ms);
         return Ending::Closed;
       }
       if (n_ == options_.bad_length_at) {
