@@ -75,4 +75,12 @@ class Backend {
 // lifetime).
 std::unique_ptr<Backend> MakePortableBackend(DialogScript& dialogs);
 
+#ifdef _WIN32
+// The registered DLL created by its ProgID through COM; the connection
+// object given to Init offers the four host interfaces or refuses them. The
+// component's windows are answered from `dialogs` by a window automation
+// thread. Throws BackendError when the object cannot be created.
+std::unique_ptr<Backend> MakeComBackend(DialogScript& dialogs, bool offer_host_interfaces);
+#endif
+
 }  // namespace vtsd::host

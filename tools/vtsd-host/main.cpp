@@ -25,6 +25,7 @@ using vtsd::host::DialogScript;
 
 struct Options {
   std::string temp_dir;
+  bool offer_host_interfaces = true;  // the COM backend's connection object
   std::vector<std::string> args;  // the verb and its arguments
 };
 
@@ -50,7 +51,9 @@ void Usage(std::FILE* to) {
   std::fprintf(to,
                "\noptions:\n"
                "  --temp-dir DIR         the component's temporary directory (sets TMPDIR,\n"
-               "                         TMP and TEMP before Init)\n");
+               "                         TMP and TEMP before Init)\n"
+               "  --refuse-host-interfaces  (Windows) the connection object given to Init\n"
+               "                         refuses the four host interfaces\n");
 }
 
 // Sets a variable of this process's environment, which the component reads
@@ -75,6 +78,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       options.temp_dir = argv[++i];
     } else if (a.rfind("--temp-dir=", 0) == 0) {
       options.temp_dir = a.substr(std::strlen("--temp-dir="));
+    } else if (a == "--refuse-host-interfaces") {
+      options.offer_host_interfaces = false;
     } else if (a == "--help" || a == "-h") {
       Usage(stdout);
       std::exit(0);
@@ -117,7 +122,12 @@ int main(int argc, char** argv) {
 
   try {
     DialogScript dialogs;
+#ifdef _WIN32
+    std::unique_ptr<Backend> backend =
+        vtsd::host::MakeComBackend(dialogs, options.offer_host_interfaces);
+#else
     std::unique_ptr<Backend> backend = vtsd::host::MakePortableBackend(dialogs);
+#endif
     return verb->run(*backend, dialogs, verb_args);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "vtsd-host: %s\n", e.what());

@@ -1,0 +1,31 @@
+// Answers the component's windows the way a person would, on Windows: a
+// thread watches the top-level windows of this process, reads each dialog
+// that waits for the user (caption, text, button labels, list lines), takes
+// the next action from the DialogScript (which records it for the call's
+// output) and carries it out on the real window: select list lines, press a
+// button, or ask the window to close.
+#pragma once
+
+#include <atomic>
+#include <thread>
+
+#include "tools/vtsd-host/dialog_script.hpp"
+
+namespace vtsd::host {
+
+class WindowAutomation {
+ public:
+  explicit WindowAutomation(DialogScript& script);
+  ~WindowAutomation();
+  WindowAutomation(const WindowAutomation&) = delete;
+  WindowAutomation& operator=(const WindowAutomation&) = delete;
+
+ private:
+  void Run();
+
+  DialogScript& script_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+}  // namespace vtsd::host
