@@ -1,0 +1,486 @@
+// UploadTable and ClearTable through the method frame against the terminal
+// simulator over a loopback connection: the handlers' checks in their order,
+// the package sequences of an upload, and the files that reach the terminal,
+// read back with SQLite from the simulator's root.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "addin/dispatch.hpp"
+#include "addin/settings.hpp"
+#include "catalogue/upload_state.hpp"
+#include "link/connection.hpp"
+#include "options.hpp"
+#include "platform/socket.hpp"
+#include "simulator.hpp"
+#include "tests/upload/scratch.hpp"
+
+namespace vtsd {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Cell;
+using test::Row;
+using test::SqliteFile;
+using Rows = std::vector<Row>;
+
+enum Method { kOpen = 0, kClose = 1, kGetLastError = 5, kUploadTable = 10, kClearTable = 13 };
+
+class VectorParams : public ParamArray {
+ public:
+  explicit VectorParams(std::vector<Value> v) : values(std::move(v)) {}
+  Value Read(int i) const override { return i >= 0 && size_t(i) < values.size() ? values[i] : Value(); }
+  void Write(int i, const Value& v) override {
+    if (i >= 0 && size_t(i) < values.size()) values[i] = v;
+  }
+  std::vector<Value> values;
+};
+
+uint16_t FreePort() {
+  platform::SocketOwner probe(platform::CreateTcpSocket());
+  if (!platform::BindIPv4(probe.get(), "127.0.0.1", 0)) return 0;
+  return platform::LocalPort(probe.get());
+}
+
+// One package of an article table: each record lists its attributes in order.
+std::string Package(const std::vector<std::vector<std::pair<std::string, std::string>>>& records) {
+  std::string xml = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<Table>\r\n";
+  for (const auto& record : records) {
+    xml += "<Record";
+    for (const auto& [name, value] : record) xml += " " + name + "=\"" + value + "\"";
+    xml += "/>\r\n";
+  }
+  return xml + "</Table>";
+}
+
+// Records of key, name and unit, keys numbered from `first`.
+std::string SimplePackage(int first, int count, const std::string& name = "Tea") {
+  std::vector<std::vector<std::pair<std::string, std::string>>> records;
+  for (int i = first; i < first + count; ++i) {
+    records.push_back({{"Articule", "A" + std::to_string(i)}, {"Name", name}, {"Unit", "pcs"}});
+  }
+  return Package(records);
+}
+
+class UploadTerminal : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetMessageLanguage(Language::Russian);
+    CatalogueUploadState() = UploadState{};
+    root_ = scratch_.path() / "terminal";
+    log_ = scratch_.path() / "requests.log";
+    fs::create_directories(root_);
+    ConnectionSettings().IpAddress = "127.0.0.1";
+    ConnectionSettings().PortNumber = FreePort();
+    ConnectionSettings().TimeOut = 10;
+  }
+
+  void TearDown() override {
+    if (device_ != 0) {
+      VectorParams params({Value::Int(device_)});
+      Value ret;
+      CallDriverMethod(kClose, ret, params);
+    }
+    EndConnection();
+    if (sim_.joinable()) sim_.join();
+    ConnectionSettings() = ConnectionSettingsRecord{};
+    CatalogueUploadState() = UploadState{};
+  }
+
+  // Starts the simulator with extra arguments and opens the connection.
+  void Connect(std::vector<std::string> extra = {}) {
+    std::vector<std::string> args = {"--port", std::to_string(ConnectionSettings().PortNumber), "--root",
+                                     root_.string(), "--log", log_.string(), "--connect-timeout", "10",
+                                     "--idle-timeout", "30"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    std::string error;
+    ASSERT_TRUE(merxa::ParseOptions(args, options_, error)) << error;
+    sim_ = std::thread([this] { merxa::RunSimulator(options_, sim_errors_); });
+    VectorParams params({Value()});
+    Value ret;
+    CallDriverMethod(kOpen, ret, params);
+    ASSERT_EQ(ret, Value::Int(1)) << GetReportedErrorText();
+    device_ = params.values[0].ToInt32();
+    RequestsSoFar();
+  }
+
+  struct Result {
+    Value ret;
+    std::string error;  // the reported text when the call failed
+  };
+  Result Call(Method method, std::vector<Value> params) {
+    SetReportedErrorText("");
+    VectorParams array(std::move(params));
+    Result r;
+    CallDriverMethod(method, r.ret, array);
+    r.error = GetReportedErrorText();
+    return r;
+  }
+  Result Upload(const std::string& xml, const std::string& status) {
+    return Call(kUploadTable, {Value::Int(device_), Value::Text(xml), Value::Text(status)});
+  }
+  Result Clear() { return Call(kClearTable, {Value::Int(device_)}); }
+
+  // The requests the terminal received since the last look, as command and
+  // path or key; the pieces of one transfer count once.
+  std::vector<std::string> RequestsSoFar() {
+    std::vector<std::string> names;
+    std::ifstream in(log_);
+    std::string line;
+    size_t n = 0;
+    while (std::getline(in, line)) {
+      if (n++ < seen_requests_) continue;
+      const auto entry = nlohmann::json::parse(line);
+      std::string name = entry.value("command", std::string("?"));
+      for (const char* field : {"path", "key"}) {
+        if (entry.contains(field) && entry[field].is_string()) name += " " + entry[field].get<std::string>();
+      }
+      if (names.empty() || names.back() != name) names.push_back(name);
+    }
+    seen_requests_ = n;
+    return names;
+  }
+
+  static bool Touches(const std::vector<std::string>& requests, const std::string& path) {
+    return std::any_of(requests.begin(), requests.end(), [&](const std::string& r) {
+      return r.size() >= path.size() && r.compare(r.size() - path.size(), path.size(), path) == 0 &&
+             r.rfind("ExistFile", 0) != 0;
+    });
+  }
+
+  fs::path TerminalCatalogue() const { return root_ / "Merxa5" / "Merxa.db"; }
+  fs::path TerminalSettings() const { return root_ / "MerxaSetup.db"; }
+
+  Rows TerminalArticles(const std::string& columns = "Articule,Field_2,Field_3") {
+    return SqliteFile(TerminalCatalogue().string()).Rows("select " + columns + " from Articule order by N");
+  }
+  Rows TerminalBarcodes() {
+    return SqliteFile(TerminalCatalogue().string()).Rows("select Barcode,Articule,Value from Barcodes order by N");
+  }
+  Rows TerminalSettingsRows() {
+    return SqliteFile(TerminalSettings().string()).Rows("select parameter,value from Merxa_5_123 order by parameter");
+  }
+
+  test::ScratchTempDir scratch_;
+  fs::path root_, log_;
+  merxa::Options options_;
+  std::thread sim_;
+  std::ostringstream sim_errors_;
+  int32_t device_ = 0;
+  size_t seen_requests_ = 0;
+};
+
+Rows KeysNamesUnits(int first, int count, const std::string& name = "Tea") {
+  Rows rows;
+  for (int i = first; i < first + count; ++i) rows.push_back({"A" + std::to_string(i), name, "pcs"});
+  return rows;
+}
+
+// ---- Checks of the handlers, in order ---------------------------------------------
+
+const char kDeviceWrongType[] = "5Ошибка при выгрузке таблицы,неверный тип данных у параметра ИД устройства.";
+const char kTableWrongType[] = "5Ошибка при выгрузке таблицы,неверный тип данных у параметра ТаблицаТоваров.";
+const char kStatusWrongType[] = "5Ошибка при выгрузке таблицы,неверный тип данных у параметра Статус Пакета.";
+const char kDeviceEmpty[] = "5Ошибка при выгрузке таблицы,параметр ИД устройства пустой.";
+const char kNoData[] = "5Ошибка при выгрузке таблицы,Нет данных для выгрузки.";
+const char kStatusEmpty[] = "5Ошибка при выгрузке таблицы,параметр Статус Пакета пустой.";
+const char kNotConnected[] = "5Ошибка при выгрузки таблицы,Устройства с заданным ID не подключено.";
+const char kStatusInvalid[] = "5Ошибка при выгрузки Таблицы,Параметр СтатусПакета некорректный.";
+
+TEST_F(UploadTerminal, UploadTableChecksItsParametersInOrder) {
+  Connect();
+  const Value device = Value::Int(device_);
+  const Value other = Value::Int(device_ + 1);
+  const Value table = Value::Text(SimplePackage(1, 1));
+  const Value noRecord = Value::Text("<Table><record a=\"1\"/></Table>");
+  const Value object = Value::Object();
+  struct Case {
+    const char* name;
+    std::vector<Value> params;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"device without text form", {object, noRecord, Value()}, kDeviceWrongType},
+      {"table without text form", {device, object, object}, kTableWrongType},
+      {"status without text form", {Value(), noRecord, object}, kStatusWrongType},
+      {"empty device before no data", {Value(), noRecord, Value()}, kDeviceEmpty},
+      {"device 0", {Value::Int(0), table, Value::Text("last")}, kDeviceEmpty},
+      {"device text 0", {Value::Text("0"), table, Value::Text("last")}, kDeviceEmpty},
+      {"no data before empty status", {device, noRecord, Value::Text("")}, kNoData},
+      {"empty status before unknown device", {other, table, Value()}, kStatusEmpty},
+      {"unknown device before bad status", {other, table, Value::Text("Last")}, kNotConnected},
+      {"status in other case", {device, table, Value::Text("Last")}, kStatusInvalid},
+      {"status with leading blank", {device, table, Value::Text(" last")}, kStatusInvalid},
+      {"status with extra letters", {device, table, Value::Text("lasts")}, kStatusInvalid},
+      {"status first with extra letters", {device, table, Value::Text("firstly")}, kStatusInvalid},
+      {"status regular in capitals", {device, table, Value::Text("REGULAR")}, kStatusInvalid},
+      {"status of two words", {device, table, Value::Text("lastfirst")}, kStatusInvalid},
+      {"unknown status", {device, table, Value::Text("middle")}, kStatusInvalid},
+      {"status as a number", {device, table, Value::Int(1)}, kStatusInvalid},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Result r = Call(kUploadTable, c.params);
+    EXPECT_EQ(r.ret, Value::Int(0));
+    EXPECT_EQ(r.error, c.error);
+  }
+  // None of them reached the terminal or created a local catalogue.
+  EXPECT_EQ(RequestsSoFar(), std::vector<std::string>{});
+  EXPECT_FALSE(fs::exists(scratch_.File("Merxa.db")));
+  EXPECT_FALSE(CatalogueUploadState().UploadInProgress);
+}
+
+TEST_F(UploadTerminal, UploadTableNeedsSettingsFirstAndReportsLetterDevicesAsCode66) {
+  Connect();
+  ConnectionSettings().TimeOut = -1;
+  Result r = Call(kUploadTable, {Value::Object(), Value::Object(), Value::Object()});
+  EXPECT_EQ(r.error, "8Время ожидания не задан, задайте в настройках Время ожидания.");
+  ConnectionSettings().TimeOut = 10;
+
+  r = Call(kUploadTable, {Value::Text("abc"), Value::Text(SimplePackage(1, 1)), Value::Text("last")});
+  EXPECT_EQ(r.ret, Value::Int(0));
+  VectorParams params({Value()});
+  Value code;
+  CallDriverMethod(kGetLastError, code, params);
+  EXPECT_EQ(code, Value::Int(66)) << r.error;
+  EXPECT_EQ(RequestsSoFar(), std::vector<std::string>{});
+}
+
+TEST_F(UploadTerminal, DeviceIdAsDecimalTextIsAccepted) {
+  Connect();
+  const Result r = Call(kUploadTable, {Value::Text(std::to_string(device_)), Value::Text(SimplePackage(1, 2)),
+                                       Value::Text("last")});
+  EXPECT_EQ(r.ret, Value::Int(1)) << r.error;
+  EXPECT_EQ(TerminalArticles(), KeysNamesUnits(1, 2));
+}
+
+TEST_F(UploadTerminal, ClearTableChecksItsParametersInOrder) {
+  Connect();
+  struct Case {
+    const char* name;
+    Value device;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"device without text form", Value::Object(),
+       "~Ошибка при очистке таблицы товаров,неверный тип данных у параметра ИД устройства."},
+      {"empty device", Value(), "~Ошибка при очистке товарного справочника,параметр ИД устройства пустой."},
+      {"device 0", Value::Int(0), "~Ошибка при очистке товарного справочника,параметр ИД устройства пустой."},
+      {"unknown device", Value::Int(device_ + 1),
+       "~Ошибка при очистке товарного справочника,Устройства с заданным ID не подключено."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Result r = Call(kClearTable, {c.device});
+    EXPECT_EQ(r.ret, Value::Int(0));
+    EXPECT_EQ(r.error, c.error);
+  }
+  SetMessageLanguage(Language::English);
+  EXPECT_EQ(Call(kClearTable, {Value::Int(device_ + 1)}).error,
+            "~Error while unloading commercial cleaning directory, devices with the specified ID is not connected.");
+  EXPECT_EQ(RequestsSoFar(), std::vector<std::string>{});
+}
+
+// ---- One upload, end to end -----------------------------------------------------------
+
+TEST_F(UploadTerminal, OneLastCallFinishesCaptionsAndSendsTheCatalogue) {
+  Connect();
+  // Nine attributes: key, name, unit, characteristic (empty everywhere),
+  // series, quality, price, quantity, coefficient.
+  auto record = [](const char* key, const char* name, const char* price, const char* coefficient) {
+    return std::vector<std::pair<std::string, std::string>>{
+        {"Articule", key}, {"Name", name},   {"Unit", "pcs"},   {"Characteristic", ""}, {"Series", "S"},
+        {"Quality", "A"},  {"Price", price}, {"Quantity", "1"}, {"Coefficient", coefficient}};
+  };
+  const Result r = Upload(Package({record("4601", "Чай &quot;Лотос&quot;", "10.50", "0"),
+                                   record("4601-12", "Чай &quot;Лотос&quot;", "126", "12"),
+                                   record("4602", "O'Neil", "3", "1"),
+                                   record("4602-6", "O'Neil", "18", "6"),
+                                   record("4603-6", "Orphan", "1", "6")}),
+                          "last");
+  ASSERT_EQ(r.ret, Value::Int(1)) << r.error;
+  EXPECT_FALSE(CatalogueUploadState().UploadInProgress);
+  EXPECT_FALSE(CatalogueUploadState().PackagesPresent);
+
+  // The characteristic column is gone; everything after it moved left.
+  EXPECT_EQ(TerminalArticles("N,Articule,Field_2,Field_3,Field_4,Field_5,Field_6,Field_7,Field_8,Field_9"),
+            (Rows{{"1", "4601", "Чай \"Лотос\"", "pcs", "S", "A", "10.50", "1", "0", Cell()},
+                  {"2", "4601-12", "Чай \"Лотос\"", "pcs", "S", "A", "126", "1", "12", Cell()},
+                  {"3", "4602", "O'Neil", "pcs", "S", "A", "3", "1", "1", Cell()},
+                  {"4", "4602-6", "O'Neil", "pcs", "S", "A", "18", "1", "6", Cell()},
+                  {"5", "4603-6", "Orphan", "pcs", "S", "A", "1", "1", "6", Cell()}}));
+  EXPECT_EQ(TerminalBarcodes(), (Rows{{"4601-12", "4601", "12"}, {"4602-6", "4602", "6"}}));
+  // The terminal gets exactly the catalogue's schema: no work table, no
+  // lookup index.
+  EXPECT_EQ(SqliteFile(TerminalCatalogue().string())
+                .Rows("select type,name from sqlite_master where name not like 'sqlite_%' order by name"),
+            (Rows{{"table", "Articule"},
+                  {"table", "Articule_Fields"},
+                  {"index", "Articule_index_Articule"},
+                  {"index", "Articule_index_Barcodes"},
+                  {"index", "Barcode_index_Barcodes"},
+                  {"table", "Barcodes"}}));
+
+  EXPECT_EQ(TerminalSettingsRows(), (Rows{{"Merxa.FieldName_001", "Наименование"},
+                                          {"Merxa.FieldName_002", "Единица Измерения"},
+                                          {"Merxa.FieldName_003", "Серия"},
+                                          {"Merxa.FieldName_004", "Качество"},
+                                          {"Merxa.FieldName_005", "Цена"},
+                                          {"Merxa.FieldName_006", "Количество"},
+                                          {"Merxa.FieldName_007", "Коэффициент"},
+                                          {"Merxa.FieldName_008", ""},
+                                          {"Merxa.NameAttrNumber", "2"},
+                                          {"Merxa.PriceAttrNumber", "6"}}));
+
+  // The settings file is fetched and sent back before the catalogue goes.
+  EXPECT_EQ(RequestsSoFar(),
+            (std::vector<std::string>{"GetFuture ProgrammVersion", "ExistFile \\MerxaSetup.db",
+                                      "OpenFile \\MerxaSetup.db", "GetHrpMaxBuffer", "LengthFile", "ReadFile",
+                                      "CloseFile", "ExistFile \\MerxaSetup.db", "DeleteFile \\MerxaSetup.db",
+                                      "CreateFile \\MerxaSetup.db", "OpenFile \\MerxaSetup.db", "GetHrpMaxBuffer",
+                                      "WriteFile", "CloseFile", "GetFuture MerxaDir", "ExistFile \\Merxa5\\Merxa.db",
+                                      "CreateFile \\Merxa5\\Merxa.db", "OpenFile \\Merxa5\\Merxa.db",
+                                      "GetHrpMaxBuffer", "WriteFile", "CloseFile"}));
+}
+
+// ---- Package sequences ------------------------------------------------------------
+
+TEST_F(UploadTerminal, FirstRegularRegularLastSendsOneCatalogueOnce) {
+  Connect();
+  const char* statuses[] = {"first", "regular", "regular", "last"};
+  for (int i = 0; i < 4; ++i) {
+    SCOPED_TRACE(statuses[i]);
+    const Result r = Upload(SimplePackage(10 * i, 3), statuses[i]);
+    ASSERT_EQ(r.ret, Value::Int(1)) << r.error;
+    const auto requests = RequestsSoFar();
+    EXPECT_EQ(Touches(requests, "Merxa.db"), i == 3);
+    EXPECT_EQ(CatalogueUploadState().UploadInProgress, i != 3);
+  }
+  Rows expected;
+  for (int i = 0; i < 4; ++i) {
+    const Rows part = KeysNamesUnits(10 * i, 3);
+    expected.insert(expected.end(), part.begin(), part.end());
+  }
+  EXPECT_EQ(TerminalArticles(), expected);
+  EXPECT_EQ(TerminalArticles("N").back(), Row{"12"});
+}
+
+TEST_F(UploadTerminal, RegularWithoutFirstChangesNothing) {
+  Connect();
+  const Result r = Upload(SimplePackage(1, 2), "regular");
+  EXPECT_EQ(r.ret, Value::Int(1)) << r.error;
+  EXPECT_EQ(RequestsSoFar(), std::vector<std::string>{"GetFuture ProgrammVersion"});
+  EXPECT_FALSE(fs::exists(scratch_.File("Merxa.db")));
+  EXPECT_FALSE(CatalogueUploadState().UploadInProgress);
+}
+
+TEST_F(UploadTerminal, FirstDuringAnUnfinishedUploadStartsOver) {
+  Connect();
+  ASSERT_EQ(Upload(SimplePackage(1, 2), "first").ret, Value::Int(1));
+  ASSERT_EQ(Upload(SimplePackage(3, 2), "regular").ret, Value::Int(1));
+  ASSERT_EQ(Upload(SimplePackage(5, 2), "first").ret, Value::Int(1));
+  const Result r = Upload(SimplePackage(7, 2), "last");
+  ASSERT_EQ(r.ret, Value::Int(1)) << r.error;
+  Rows expected = KeysNamesUnits(5, 4);
+  EXPECT_EQ(TerminalArticles(), expected);
+}
+
+TEST_F(UploadTerminal, InvalidPackageMidUploadKeepsEarlierRows) {
+  Connect();
+  ASSERT_EQ(Upload(SimplePackage(1, 2), "first").ret, Value::Int(1));
+  Result r = Upload("<Table><Record Articule=\"X\"></Table>", "regular");
+  EXPECT_EQ(r.ret, Value::Int(0));
+  EXPECT_EQ(r.error, "5XML не валидный, проверьте параметр XmlТаблица.");
+  EXPECT_TRUE(CatalogueUploadState().UploadInProgress);
+  r = Upload(SimplePackage(3, 1), "last");
+  ASSERT_EQ(r.ret, Value::Int(1)) << r.error;
+  EXPECT_EQ(TerminalArticles(), KeysNamesUnits(1, 3));
+}
+
+TEST_F(UploadTerminal, NewUploadForgetsPackagesOfAnAbandonedOne) {
+  Connect();
+  // An upload with packages in its fourth attribute is abandoned after its
+  // first package.
+  ASSERT_EQ(Upload(Package({{{"Articule", "OLD"}, {"Name", "Tea"}, {"Unit", "pcs"}, {"Coefficient", "0"}}}), "first")
+                .ret,
+            Value::Int(1));
+  // The next upload's fourth attribute is a price: nothing there is a package.
+  ASSERT_EQ(Upload(Package({{{"Articule", "B1"}, {"Name", "Tea"}, {"Unit", "pcs"}, {"Price", "0"}}}), "first").ret,
+            Value::Int(1));
+  const Result r = Upload(Package({{{"Articule", "P1"}, {"Name", "Tea"}, {"Unit", "box"}, {"Price", "12"}}}), "last");
+  ASSERT_EQ(r.ret, Value::Int(1)) << r.error;
+  EXPECT_EQ(TerminalArticles("Articule,Field_4"), (Rows{{"B1", "0"}, {"P1", "12"}}));
+  EXPECT_EQ(TerminalBarcodes(), Rows{});
+}
+
+TEST_F(UploadTerminal, MissingSettingsFileStopsBeforeTheCatalogueIsSent) {
+  Connect({"--no-setup"});
+  Result r = Upload(SimplePackage(1, 2), "last");
+  EXPECT_EQ(r.ret, Value::Int(0));
+  EXPECT_EQ(r.error, "4Запрашиваемый файл на устройстве отсутствует.");
+  EXPECT_FALSE(Touches(RequestsSoFar(), "Merxa.db"));
+  EXPECT_FALSE(fs::exists(TerminalCatalogue()));
+  EXPECT_FALSE(CatalogueUploadState().UploadInProgress);
+
+  // Once the terminal has its settings file, the same call again sends the
+  // package once, not on top of the catalogue the failed call had finished.
+  {
+    SqliteFile setup(TerminalSettings().string());
+    setup.Exec("CREATE TABLE Merxa_5_123 (parameter TEXT, value TEXT)");
+    setup.Exec("INSERT INTO Merxa_5_123 VALUES ('Merxa.PriceAttrNumber', '9')");
+  }
+  r = Upload(SimplePackage(1, 2), "last");
+  ASSERT_EQ(r.ret, Value::Int(1)) << r.error;
+  EXPECT_EQ(TerminalArticles(), KeysNamesUnits(1, 2));
+  // Captions of columns beyond those in use keep their defaults, the price's too.
+  EXPECT_EQ(TerminalSettingsRows(), (Rows{{"Merxa.PriceAttrNumber", "7"}}));
+}
+
+// ---- Versions and clearing -----------------------------------------------------------
+
+TEST_F(UploadTerminal, OtherVersionIsRefusedByUploadAndSkippedByClear) {
+  Connect({"--version", "4.1.7"});
+  Result r = Upload(SimplePackage(1, 2), "last");
+  EXPECT_EQ(r.ret, Value::Int(0));
+  EXPECT_EQ(r.error, "5Ваша версия Merxa 4.1.7 Не поддерживается.");
+  SetMessageLanguage(Language::English);
+  r = Upload(SimplePackage(1, 2), "first");
+  EXPECT_EQ(r.error, "5Your version Merxa 4.1.7 is not supported.");
+  EXPECT_FALSE(fs::exists(scratch_.File("Merxa.db")));
+
+  r = Clear();
+  EXPECT_EQ(r.ret, Value::Int(1)) << r.error;
+  EXPECT_EQ(r.error, "");
+  EXPECT_EQ(RequestsSoFar(), (std::vector<std::string>{"GetFuture ProgrammVersion"}));
+  EXPECT_FALSE(fs::exists(TerminalCatalogue()));
+}
+
+TEST_F(UploadTerminal, ClearSendsAnEmptyCatalogueAndLeavesTheUploadAlone) {
+  Connect();
+  ASSERT_EQ(Upload(SimplePackage(1, 3), "last").ret, Value::Int(1));
+  ASSERT_EQ(TerminalArticles().size(), 3u);
+  const Rows settings = TerminalSettingsRows();
+  ASSERT_EQ(Upload(SimplePackage(10, 1), "first").ret, Value::Int(1));
+  RequestsSoFar();
+
+  const Result r = Clear();
+  ASSERT_EQ(r.ret, Value::Int(1)) << r.error;
+  SqliteFile catalogue(TerminalCatalogue().string());
+  for (const char* table : {"Articule", "Articule_Fields", "Barcodes"}) {
+    EXPECT_EQ(catalogue.Value(std::string("select count(*) from ") + table), Cell("0")) << table;
+  }
+  EXPECT_EQ(catalogue.Value("select count(*) from sqlite_master where type='index'"), Cell("3"));
+  EXPECT_FALSE(Touches(RequestsSoFar(), "MerxaSetup.db"));
+  EXPECT_EQ(TerminalSettingsRows(), settings);
+  EXPECT_TRUE(CatalogueUploadState().UploadInProgress);
+}
+
+}  // namespace
+}  // namespace vtsd
