@@ -52,6 +52,16 @@ bool TMyThread::WaitFor(long long timeout_ms) { return !thread_ || thread_->Wait
 bool TMyThread::Finished() { return WaitFor(0); }
 
 void TMyThread::Execute() {
+  // Nothing may escape the thread; a failure of its own ends it like a
+  // failed accept.
+  try {
+    ListenAndAccept();
+  } catch (...) {
+    failure_.store(&link_text::kAcceptFailed);
+  }
+}
+
+void TMyThread::ListenAndAccept() {
   if (!platform::Listen(listen_socket_, 1)) {
     failure_.store(&link_text::kListenFailed);
     return;

@@ -41,6 +41,7 @@ class TMyThread {
 
  private:
   void Execute();
+  void ListenAndAccept();
 
   SocketHandle listen_socket_;
   std::atomic<bool> end_requested_{false};

@@ -74,7 +74,8 @@ bool SendLocalFile(SocketHandle device, const std::string& local_name) {
   const int64_t piece_limit = packet - static_cast<int32_t>(kWriteFileHeader);
   // One frame buffer: length, "WriteFile" fields, then the piece read straight
   // from the file. It is no larger than the file needs.
-  const int64_t piece_room = std::max<int64_t>(1, std::min<int64_t>(piece_limit, size));
+  const int64_t piece_room =
+      size < 0 ? piece_limit : std::max<int64_t>(1, std::min<int64_t>(piece_limit, size));
   std::vector<uint8_t> frame(4 + kWriteFileHeader + static_cast<std::size_t>(piece_room));
   uint8_t* const data = frame.data() + 4 + kWriteFileHeader;
   for (;;) {
