@@ -18,19 +18,6 @@ namespace merxa::os {
 NetworkScope::NetworkScope() : ok_(true) {}
 NetworkScope::~NetworkScope() = default;
 
-Connection::~Connection() { Close(); }
-
-Connection::Connection(Connection&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
-
-Connection& Connection::operator=(Connection&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = -1;
-  }
-  return *this;
-}
-
 Connection Connection::Connect(const std::string& address, int port, std::string& error) {
   Connection c;
   sockaddr_in sa{};
@@ -111,11 +98,6 @@ void Connection::Close() {
 }
 
 void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
-int64_t NowMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 std::string Cp1251ToUtf8(const std::string& bytes) {
   iconv_t cd = ::iconv_open("UTF-8", "CP1251");

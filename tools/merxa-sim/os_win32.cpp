@@ -3,9 +3,6 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include <chrono>
-#include <thread>
-
 #include "os.hpp"
 
 namespace merxa::os {
@@ -30,19 +27,6 @@ NetworkScope::NetworkScope() {
 
 NetworkScope::~NetworkScope() {
   if (ok_) ::WSACleanup();
-}
-
-Connection::~Connection() { Close(); }
-
-Connection::Connection(Connection&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
-
-Connection& Connection::operator=(Connection&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = -1;
-  }
-  return *this;
 }
 
 Connection Connection::Connect(const std::string& address, int port, std::string& error) {
@@ -120,11 +104,6 @@ void Connection::Close() {
 }
 
 void SleepMs(int ms) { ::Sleep(static_cast<DWORD>(ms)); }
-
-int64_t NowMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 std::string Cp1251ToUtf8(const std::string& bytes) {
   if (bytes.empty()) return {};
