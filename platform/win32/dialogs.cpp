@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "platform/dialogs.hpp"
+#include "platform/win32/selection_window.hpp"
 #include "platform/win32/wide.hpp"
 
 namespace vtsd::platform {
@@ -73,7 +74,9 @@ class Win32DialogProvider : public DialogProvider {
         box->PressCloseButton();
       });
     }
-    const int answer = ::MessageBoxW(nullptr, Widen(request.text).c_str(),
+    // The notice and the cancel question belong to an open selection window.
+    const HWND owner = request.kind == BoxKind::Info ? nullptr : OpenSelectionWindow();
+    const int answer = ::MessageBoxW(owner, Widen(request.text).c_str(),
                                      Widen(request.caption).c_str(), flags);
     if (closer) closer->SetCloseAction(nullptr);
     if (t_hook) ::UnhookWindowsHookEx(t_hook);
@@ -93,14 +96,11 @@ class Win32DialogProvider : public DialogProvider {
     }
   }
 
-  // The selection window proper is built by the selection subsystem, which
-  // installs it in place of this. Without it no list can be shown, so the
-  // window counts as gone at once and the download ends without a choice.
-  SelectionWindowEvent WaitSelectionWindow(const SelectionWindowRequest&) override {
-    SelectionWindowEvent event;
-    event.kind = SelectionWindowEvent::Destroyed;
-    return event;
+  // The "WinForUser" window of the selection subsystem.
+  SelectionWindowEvent WaitSelectionWindow(const SelectionWindowRequest& request) override {
+    return WaitNativeSelectionWindow(request);
   }
+  void CloseSelectionWindow() override { CloseNativeSelectionWindow(); }
 };
 
 }  // namespace
