@@ -127,6 +127,22 @@ class HostConnectionObject : public IDispatch {
   HostInterfaceObject ext_windows_{IID_HostExtWndsSupport};
 };
 
+// The harness's value with no text form: an IDispatch of its own.
+HostConnectionObject g_object_value(false);
+
+// A value as the host passes it: a value with no text form travels as a
+// dispatch interface, everything else as StoreValue maps it.
+void StoreHostValue(const Value& value, VARIANT* out) {
+  if (value.kind() != Value::Kind::Object) {
+    StoreValue(value, out);
+    return;
+  }
+  ::VariantClear(out);
+  g_object_value.AddRef();
+  V_VT(out) = VT_DISPATCH;
+  V_DISPATCH(out) = &g_object_value;
+}
+
 // A one-dimensional SAFEARRAY of VARIANTs from index 0, owned.
 class VariantArray {
  public:
@@ -136,7 +152,7 @@ class VariantArray {
     for (size_t i = 0; i < values.size(); ++i) {
       VARIANT v;
       ::VariantInit(&v);
-      StoreValue(values[i], &v);
+      StoreHostValue(values[i], &v);
       LONG index = static_cast<LONG>(i);
       const HRESULT hr = ::SafeArrayPutElement(array_, &index, &v);
       ::VariantClear(&v);
@@ -270,7 +286,7 @@ class ComBackend : public Backend {
 
   long SetPropVal(long number, const Value& value) override {
     OwnedVariant in;
-    StoreValue(value, &in.v);
+    StoreHostValue(value, &in.v);
     return Answer("SetPropVal", extender_->SetPropVal(number, &in.v));
   }
 
