@@ -7,11 +7,13 @@
 
 #include "addin/value.hpp"
 #include "link/messages.hpp"
+#include "failure_of.hpp"
 #include "socket_pair.hpp"
 
 namespace vtsd {
 namespace {
 
+using testing::FailureOf;
 using testing::Bytes;
 using testing::Frame;
 using testing::SocketPair;
@@ -22,16 +24,6 @@ class FramingTest : public ::testing::Test {
     SetMessageLanguage(Language::English);
     ASSERT_TRUE(pair.ok());
     ReceiveBuffer() = ReceiveBufferState{};
-  }
-  // Runs fn and returns the DriverError text it raised.
-  template <typename Fn>
-  std::string FailureOf(Fn fn) {
-    try {
-      fn();
-    } catch (const DriverError& e) {
-      return e.text();
-    }
-    return "(no failure)";
   }
   SocketPair pair;
 };

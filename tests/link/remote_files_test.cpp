@@ -14,11 +14,13 @@
 #include "link/framing.hpp"
 #include "link/messages.hpp"
 #include "fake_terminal.hpp"
+#include "failure_of.hpp"
 #include "socket_pair.hpp"
 
 namespace vtsd {
 namespace {
 
+using testing::FailureOf;
 using testing::FakeTerminal;
 using Strings = std::vector<std::string>;
 
@@ -75,15 +77,6 @@ class RemoteFilesTest : public ::testing::Test {
   std::vector<uint8_t> ReadLocal(const std::string& name) {
     std::ifstream in(TempPath(name), std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
-  template <typename Fn>
-  std::string FailureOf(Fn fn) {
-    try {
-      fn();
-    } catch (const DriverError& e) {
-      return e.text();
-    }
-    return "(no failure)";
   }
 
   FakeTerminal terminal;

@@ -6,11 +6,13 @@
 #include "link/device_test.hpp"
 #include "link/remote_files.hpp"
 #include "link_fixture.hpp"
+#include "failure_of.hpp"
 #include "sim_process.hpp"
 
 namespace vtsd {
 namespace {
 
+using testing::FailureOf;
 using testing::CallResult;
 using testing::kClose;
 using testing::kDeviceTest;
@@ -52,15 +54,6 @@ class SimIntegrationTest : public testing::LinkTest {
   void Disconnect() {
     EXPECT_EQ(Call(kClose, {Value::Int(DeviceId())}).ret, Value::Int(1));
     EXPECT_EQ(sim.Wait(5000), 0);
-  }
-  template <typename Fn>
-  std::string FailureOf(Fn fn) {
-    try {
-      fn();
-    } catch (const DriverError& e) {
-      return e.text();
-    }
-    return "(no failure)";
   }
 
   SimProcess sim;
