@@ -82,6 +82,8 @@ TEST_F(ConnectionTest, TimeOutEndsTheListenerAndClosesTheBox) {
     EXPECT_EQ(r.ret, Value::Int(0));
     EXPECT_EQ(r.reported, "1Connection timeout. Check the setting of time out or try again.");
     EXPECT_GE(took, std::chrono::milliseconds(timeout * 1000));
+    // The driver closed the box that nobody pressed.
+    EXPECT_TRUE(held.ClosedByDriver());
     EXPECT_TRUE(Idle());
     // Nothing listens on the port any more.
     EXPECT_EQ(platform::ConnectIPv4("127.0.0.1", ConnectionSettings().PortNumber), platform::kInvalidSocket);
