@@ -24,7 +24,9 @@ Lines of a scenario:
                                  answer must carry no "error".
   {"raw": "text", "expect": ...} sends the text as it is (malformed lines)
   {"runner": {...}}              a step of the runner itself:
-      {"sleep_ms": N}, {"file_exists": PATH}, {"file_absent": PATH}
+      {"sleep_ms": N}, {"file_exists": PATH}, {"file_absent": PATH},
+      {"sqlite": PATH, "query": SQL, "rows": [[...], ...]}: the query's rows
+      in the SQLite file, every value as text (null for NULL), must equal rows
 
 Placeholders in every string (inputs, expectations, simulator arguments):
 $PORT (a free TCP port on 127.0.0.1), $TEMP (the scenario's temporary
@@ -50,6 +52,7 @@ import re
 import shlex
 import shutil
 import socket
+import sqlite3
 import subprocess
 import sys
 import tempfile
@@ -333,6 +336,20 @@ def run_runner_step(step, where):
     elif "file_absent" in step:
         if os.path.exists(step["file_absent"]):
             raise ScenarioFailure("%s: %s exists" % (where, step["file_absent"]))
+    elif "sqlite" in step:
+        if not os.path.isfile(step["sqlite"]):
+            raise ScenarioFailure("%s: no file %s" % (where, step["sqlite"]))
+        db = sqlite3.connect("file:%s?mode=ro" % step["sqlite"], uri=True)
+        try:
+            rows = [[None if v is None else str(v) for v in row] for row in db.execute(step["query"])]
+        except sqlite3.Error as e:
+            raise ScenarioFailure("%s: %s: %s" % (where, step["query"], e))
+        finally:
+            db.close()
+        if rows != step["rows"]:
+            raise ScenarioFailure("%s: %s\n  expected: %s\n  got:      %s" % (
+                where, step["query"], json.dumps(step["rows"], ensure_ascii=False),
+                json.dumps(rows, ensure_ascii=False)))
     else:
         raise ScenarioFailure("%s: unknown runner step %s" % (where, json.dumps(step)))
 
