@@ -1,9 +1,13 @@
 #include "selection/document_download.hpp"
 
 #include "addin/temp_dir.hpp"
+#include "addin/settings.hpp"
 #include "catalogue/local_database.hpp"
+#include "link/device_test.hpp"
+#include "link/remote_files.hpp"
 #include "platform/files.hpp"
 #include "selection/selection_window.hpp"
+#include "selection/task_upload.hpp"
 
 namespace vtsd {
 
@@ -178,6 +182,44 @@ void BuildDocumentXml(const std::string& fileName, const std::string& chosenText
     throw;
   }
   xml += kXmlClosing;
+}
+
+std::string DownloadTable(int32_t deviceId) {
+  const std::string version = QueryAppVersion(DeviceFromId(deviceId));
+  if (version.empty() || version[0] != '5') {
+    const Language language = GetMessageLanguage();
+    RaiseText(text::kNotSupportedPrefix.Text(language) + version +
+              text::kNotSupportedSuffix.Text(language));
+  }
+  std::string out;
+  DownloadSelectedDocuments(deviceId, out);
+  return out;
+}
+
+void DownloadSelectedDocuments(int32_t deviceId, std::string& out) {
+  out.clear();
+  SelectionWindowStateRecord& window = SelectionWindowState();
+  window.isCancelled = false;
+
+  std::string fileName = kOrdersFile;
+  if (ConnectionSettings().ChooseDownloadSource) {
+    std::string source;
+    ShowSelectionWindow(true, SourceChoices(), source);
+    if (window.isCancelled) Raise(text::kCanceled);
+    fileName = SourceFileForChoice(source);
+    if (fileName.empty()) Raise(text::kWindowError);
+  }
+
+  DownloadDatabaseFile(DeviceFromId(deviceId), fileName, fileName);
+  ListDocumentNames(fileName);
+
+  std::string chosen;
+  ShowSelectionWindow(false, DocumentNames(), chosen);
+  if (window.isCancelled) Raise(text::kCanceled);
+
+  BuildDocumentXml(fileName, chosen);
+  if (DocumentXml().find("BarCode") == std::string::npos) Raise(text::kNoData);
+  out = DocumentXml();
 }
 
 }  // namespace vtsd

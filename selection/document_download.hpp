@@ -4,6 +4,7 @@
 // XML text.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,14 @@ namespace vtsd {
 std::vector<std::string>& DocumentNames();
 // The XML text being built.
 std::string& DocumentXml();
+
+// The operation behind DownloadTable: checks the terminal application's
+// version and runs DownloadSelectedDocuments. Returns the document XML.
+std::string DownloadTable(int32_t deviceId);
+
+// Source choice (when the setting asks for it), fetch, document choice and
+// XML. `out` is the XML, or empty after any failure.
+void DownloadSelectedDocuments(int32_t deviceId, std::string& out);
 
 // The file that a line of the source window names: "Orders.db" for
 // "Orders"/"Накладные", "Podbor.db" for "Podbor"/"Подбор", else empty.

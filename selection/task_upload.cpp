@@ -6,6 +6,8 @@
 
 #include "catalogue/local_database.hpp"
 #include "catalogue/xml_table.hpp"
+#include "link/device_test.hpp"
+#include "link/remote_files.hpp"
 #include "platform/dialogs.hpp"
 #include "selection/selection_database.hpp"
 
@@ -101,6 +103,23 @@ bool ConfirmReplacement(const std::string& taskName) {
 }
 
 }  // namespace
+
+platform::SocketHandle DeviceFromId(int32_t deviceId) {
+  return static_cast<platform::SocketHandle>(static_cast<uint32_t>(deviceId));
+}
+
+bool UnloadTaskForSelection(int32_t deviceId, const std::string& xmlTable, LocalClock clock) {
+  const std::string version = QueryAppVersion(DeviceFromId(deviceId));
+  if (!version.empty() && version[0] == '5') UploadSelectionTask(deviceId, xmlTable, clock);
+  return true;
+}
+
+void UploadSelectionTask(int32_t deviceId, const std::string& xmlTable, LocalClock clock) {
+  const platform::SocketHandle device = DeviceFromId(deviceId);
+  DownloadDatabaseFile(device, kSelectionFileName, kSelectionFileName);
+  AddSelectionTask(xmlTable, kSelectionFileName, clock);
+  UploadDatabaseFile(device, kSelectionFileName, kSelectionFileName);
+}
 
 std::string TaskKey(const std::string& timeText) {
   std::string key = "0000";

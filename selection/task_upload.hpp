@@ -9,6 +9,7 @@
 
 #include "addin/messages.hpp"
 #include "platform/locale_formats.hpp"
+#include "platform/socket.hpp"
 
 namespace vtsd {
 
@@ -16,12 +17,26 @@ namespace vtsd {
 // fixed instant in tests).
 using LocalClock = platform::LocalDateTimeText (*)();
 
+// The terminal connection that a device ID names.
+platform::SocketHandle DeviceFromId(int32_t deviceId);
+
 // The task key of an upload at `timeText` (the long time format): "0000"
 // followed by the time with every ':', 'P', 'A', 'M' and blank removed.
 std::string TaskKey(const std::string& timeText);
 
 // The Registry row's Date: the date, one blank, the time.
 std::string TaskDateText(const platform::LocalDateTimeText& now);
+
+// The operation behind UnloadTaskForSelection: asks the terminal's
+// application version and, for version 5, runs UploadSelectionTask. Other
+// versions transfer nothing. Returns true unless a DriverError is raised.
+bool UnloadTaskForSelection(int32_t deviceId, const std::string& xmlTable,
+                            LocalClock clock = platform::CurrentLocalDateTime);
+
+// Fetches "Podbor.db", adds the task and sends the file back. A failure
+// before the send leaves the terminal's file as it was.
+void UploadSelectionTask(int32_t deviceId, const std::string& xmlTable,
+                         LocalClock clock = platform::CurrentLocalDateTime);
 
 // Adds the task in `xmlTable` to TempDir + fileName in one transaction:
 // either the whole task is added or the file stays as it was. Returns true;

@@ -1,0 +1,529 @@
+// UnloadTaskForSelection and DownloadTable through the method frame against
+// the terminal simulator over a loopback connection: the terminal's files
+// under the simulator's root and its request log show what was sent.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <pugixml.hpp>
+#include <sstream>
+#include <thread>
+
+#include "addin/dispatch.hpp"
+#include "addin/settings.hpp"
+#include "documents.hpp"
+#include "link/connection.hpp"
+#include "options.hpp"
+#include "selection/selection_database.hpp"
+#include "selection/selection_window.hpp"
+#include "selection/task_upload.hpp"
+#include "simulator.hpp"
+#include "tests/selection/fixtures.hpp"
+
+namespace vtsd {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::BoxAnswer;
+using platform::BoxKind;
+using platform::SelectionWindowEvent;
+using test::Db;
+using test::ReadBytes;
+using Rows = std::vector<std::vector<std::string>>;
+
+const std::string kSep = kChoiceSeparator;
+
+enum Method { kOpen = 0, kClose = 1, kDownloadTable = 11, kUnloadTask = 12 };
+
+class VectorParams : public ParamArray {
+ public:
+  explicit VectorParams(std::vector<Value> v) : values(std::move(v)) {}
+  Value Read(int i) const override { return i >= 0 && size_t(i) < values.size() ? values[i] : Value(); }
+  void Write(int i, const Value& v) override {
+    if (i >= 0 && size_t(i) < values.size()) values[i] = v;
+  }
+  std::vector<Value> values;
+};
+
+uint16_t FreePort() {
+  const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+  socklen_t len = sizeof sa;
+  ::getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len);
+  ::close(s);
+  return ntohs(sa.sin_port);
+}
+
+// The dialogs of these tests: the listener's information box is answered at
+// once (it comes from the listener thread and is not recorded); every other
+// box and window follows the script.
+class TerminalDialogs : public test::ScriptedDialogs {
+ public:
+  BoxAnswer ShowMessageBox(const platform::MessageBoxRequest& request, platform::BoxCloser* closer) override {
+    if (request.kind == BoxKind::Info) return BoxAnswer::Ok;
+    return ScriptedDialogs::ShowMessageBox(request, closer);
+  }
+};
+
+const char kTask[] =
+    "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
+    "<Table PodborName=\"Picking 7\">\r\n"
+    "<Record Articule=\"4601\" Quantity=\"3\"/>\r\n"
+    "<Record Articule=\"4602\" Quantity=\"1.5\"/>\r\n"
+    "<Record Articule=\"4603\" Quantity=\"10\"/>\r\n"
+    "</Table>";
+
+class TerminalTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetMessageLanguage(Language::English);
+    root_ = fs::path(scratch_.path()) / "terminal";
+    log_ = fs::path(scratch_.path()) / "requests.log";
+    fs::create_directories(root_);
+    ConnectionSettings().IpAddress = "127.0.0.1";
+    ConnectionSettings().PortNumber = FreePort();
+    ConnectionSettings().TimeOut = 10;
+    ConnectionSettings().ChooseDownloadSource = false;
+    SelectionWindowState().isCancelled = false;
+  }
+
+  void TearDown() override {
+    if (device_ != 0) {
+      VectorParams params({Value::Int(device_)});
+      Value ret;
+      CallDriverMethod(kClose, ret, params);
+    }
+    EndConnection();
+    if (sim_.joinable()) sim_.join();
+    ConnectionSettings() = ConnectionSettingsRecord{};
+    SetMessageLanguage(Language::Russian);
+  }
+
+  // Starts the simulator with extra arguments and opens the connection.
+  void Connect(std::vector<std::string> extra = {}) {
+    std::vector<std::string> args = {"--port", std::to_string(ConnectionSettings().PortNumber), "--root",
+                                     root_.string(), "--log", log_.string(), "--connect-timeout", "10",
+                                     "--idle-timeout", "30"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    std::string error;
+    ASSERT_TRUE(merxa::ParseOptions(args, options_, error)) << error;
+    sim_ = std::thread([this] { merxa::RunSimulator(options_, sim_errors_); });
+    VectorParams params({Value()});
+    Value ret;
+    CallDriverMethod(kOpen, ret, params);
+    ASSERT_EQ(ret, Value::Int(1)) << GetReportedErrorText();
+    device_ = params.values[0].ToInt32();
+    RequestsSoFar();  // the connection's own requests are not the test's
+  }
+
+  struct Result {
+    Value ret;
+    std::string error;  // the reported text when the call failed
+    std::vector<Value> params;
+  };
+  Result Call(Method method, std::vector<Value> params) {
+    SetReportedErrorText("");
+    VectorParams array(std::move(params));
+    Result r;
+    CallDriverMethod(method, r.ret, array);
+    r.error = GetReportedErrorText();
+    r.params = array.values;
+    return r;
+  }
+  Result Upload(const std::string& xml) { return Call(kUnloadTask, {Value::Int(device_), Value::Text(xml)}); }
+  Result Download() { return Call(kDownloadTable, {Value::Int(device_), Value()}); }
+
+  // The command names the terminal received since the last look.
+  std::vector<std::string> RequestsSoFar() {
+    std::vector<std::string> names;
+    std::ifstream in(log_);
+    std::string line;
+    size_t n = 0;
+    while (std::getline(in, line)) {
+      if (n++ < seen_requests_) continue;
+      const auto entry = nlohmann::json::parse(line);
+      std::string name = entry.value("command", std::string("?"));
+      for (const char* field : {"path", "key"}) {
+        if (entry.contains(field) && entry[field].is_string()) name += " " + entry[field].get<std::string>();
+      }
+      names.push_back(name);
+    }
+    seen_requests_ = n;
+    return names;
+  }
+
+  fs::path TerminalPodbor() const { return root_ / "Merxa5" / "Order" / "Podbor.db"; }
+  fs::path TerminalOrders() const { return root_ / "Merxa5" / "Order" / "Orders.db"; }
+
+  // A task file on the terminal, as a terminal that already holds tasks has.
+  void SeedTerminalPodbor(const std::string& sql) {
+    fs::create_directories(TerminalPodbor().parent_path());
+    Db db(TerminalPodbor().string());
+    for (const std::string& s : RegistryCreationStatements()) db.Exec(s);
+    db.Exec(sql);
+  }
+
+  bool AnyWrite(const std::vector<std::string>& requests) {
+    for (const auto& r : requests) {
+      if (r.rfind("WriteFile", 0) == 0 || r.rfind("CreateFile", 0) == 0 || r.rfind("DeleteFile", 0) == 0) return true;
+    }
+    return false;
+  }
+
+  test::ScratchTempDir scratch_;
+  TerminalDialogs dialogs_;
+  fs::path root_, log_;
+  merxa::Options options_;
+  std::thread sim_;
+  std::ostringstream sim_errors_;
+  int32_t device_ = 0;
+  size_t seen_requests_ = 0;
+};
+
+// ---- UnloadTaskForSelection -------------------------------------------------
+
+TEST_F(TerminalTest, NewTaskReachesTheTerminalWithoutQuestion) {
+  Connect();
+  SeedTerminalPodbor(
+      "INSERT INTO Registry(N,Name,RealName) VALUES (1,'Old A','0000000001');"
+      "INSERT INTO Registry(N,Name,RealName) VALUES (2,'Old B','0000000002')");
+
+  const Result r = Upload(kTask);
+  ASSERT_EQ(r.ret, Value::Int(1)) << r.error;
+  EXPECT_TRUE(dialogs_.boxes.empty());
+
+  Db db(TerminalPodbor().string());
+  const Rows registry = db.Rows("SELECT N,Name,RealName,Date,Attr_2,Attr_3,Attr_4,Attr_5 FROM Registry WHERE N=3");
+  ASSERT_EQ(registry.size(), 1u);
+  EXPECT_EQ(registry[0][1], "Picking 7");
+  const std::string key = registry[0][2];
+  EXPECT_EQ(key.substr(0, 4), "0000");
+  EXPECT_EQ(key.find_first_not_of("0123456789"), std::string::npos) << key;
+  // The date text ends with the time the key was made of.
+  const std::string date = registry[0][3];
+  std::string timeDigits;
+  for (char c : date.substr(date.find(' ') + 1)) {
+    if (c != ':') timeDigits += c;
+  }
+  EXPECT_EQ("0000" + timeDigits, key);
+  EXPECT_EQ((std::vector<std::string>{registry[0][4], registry[0][5], registry[0][6], registry[0][7]}),
+            (std::vector<std::string>{"3", "3", "0", "0.00"}));
+  EXPECT_EQ(db.Rows("SELECT Articule,Value FROM order_podbor_" + key + " ORDER BY N"),
+            (Rows{{"4601", "3"}, {"4602", "1.5"}, {"4603", "10"}}));
+  for (const char* prefix : {"order_", "order_d_", "order_sn_"}) {
+    EXPECT_TRUE(db.Rows(std::string("SELECT * FROM ") + prefix + key).empty()) << prefix;
+  }
+  // Pieces of one transfer are counted once.
+  std::vector<std::string> requests = RequestsSoFar();
+  requests.erase(std::unique(requests.begin(), requests.end()), requests.end());
+  EXPECT_EQ(requests,
+            (std::vector<std::string>{"GetFuture ProgrammVersion", "ExistFile Merxa5\\Order\\Podbor.db",
+                                      "OpenFile Merxa5\\Order\\Podbor.db", "GetHrpMaxBuffer", "LengthFile",
+                                      "ReadFile", "CloseFile", "ExistFile Merxa5\\Order\\Podbor.db",
+                                      "DeleteFile Merxa5\\Order\\Podbor.db", "CreateFile Merxa5\\Order\\Podbor.db",
+                                      "OpenFile Merxa5\\Order\\Podbor.db", "GetHrpMaxBuffer", "WriteFile",
+                                      "CloseFile"}));
+}
+
+TEST_F(TerminalTest, FirstTaskOnATerminalWithoutTaskFile) {
+  Connect();
+  ASSERT_FALSE(fs::exists(TerminalPodbor()));
+  const Result r = Upload("<Table PodborName=\"First\"><Record a=\"1\" b=\"2\"/></Table>");
+  ASSERT_EQ(r.ret, Value::Int(1)) << r.error;
+  EXPECT_EQ(Db(TerminalPodbor().string()).Rows("SELECT N,Name FROM Registry"), (Rows{{"1", "First"}}));
+}
+
+TEST_F(TerminalTest, ReplacementYesDropsOldTaskKeepsItsNumber) {
+  Connect();
+  SeedTerminalPodbor(
+      "INSERT INTO Registry(N,Name,RealName) VALUES (1,'Other','0000000001');"
+      "INSERT INTO Registry(N,Name,RealName) VALUES (2,'Picking 7','0000000002');"
+      "INSERT INTO Registry(N,Name,RealName) VALUES (5,'Stray','0000000002');"
+      "CREATE TABLE order_0000000002(N INTEGER);CREATE TABLE order_d_0000000002(N INTEGER);"
+      "CREATE TABLE order_podbor_0000000002(N INTEGER);CREATE TABLE order_sn_0000000002(N INTEGER);");
+  dialogs_.Answer(BoxAnswer::Yes);
+  const Result r = Upload(kTask);
+  ASSERT_EQ(r.ret, Value::Int(1)) << r.error;
+  ASSERT_EQ(dialogs_.boxes.size(), 1u);
+  EXPECT_EQ(dialogs_.boxes[0].text,
+            "In TSD, the task of selecting the name Picking 7 already exists. Delete the task and upload a new one? "
+            "If you click No, the download will be canceled.");
+
+  Db db(TerminalPodbor().string());
+  const Rows registry = db.Rows("SELECT N,Name,RealName FROM Registry ORDER BY N");
+  ASSERT_EQ(registry.size(), 2u);
+  EXPECT_EQ(registry[0], (std::vector<std::string>{"1", "Other", "0000000001"}));
+  EXPECT_EQ(registry[1][0], "2");
+  EXPECT_EQ(registry[1][1], "Picking 7");
+  EXPECT_NE(registry[1][2], "0000000002");
+  EXPECT_TRUE(db.Rows("SELECT name FROM sqlite_master WHERE name LIKE '%0000000002'").empty());
+}
+
+TEST_F(TerminalTest, ReplacementNoCancelsAndSendsNothing) {
+  Connect();
+  SeedTerminalPodbor("INSERT INTO Registry(N,Name,RealName) VALUES (1,'Picking 7','0000000002')");
+  const std::string before = ReadBytes(TerminalPodbor().string());
+  dialogs_.Answer(BoxAnswer::No);
+  const Result r = Upload(kTask);
+  EXPECT_EQ(r.ret, Value::Int(0));
+  EXPECT_EQ(r.error, "7Unloading canceled by the user.");
+  EXPECT_TRUE(ReadBytes(TerminalPodbor().string()) == before) << "the terminal's file changed";
+  EXPECT_FALSE(AnyWrite(RequestsSoFar()));
+}
+
+TEST_F(TerminalTest, TasksStoredAsWrittenOnTheTerminal) {
+  Connect();
+  const struct {
+    const char* what;
+    const char* xml;
+    const char* name;
+    const char* count;
+  } cases[] = {
+      {"other first attribute", "<Table id=\"1\" PodborName=\"ignored\"><Record a=\"1\" b=\"1\"/></Table>", "", "1"},
+      {"apostrophe", "<Table PodborName=\"Shop 'North'\"><Record a=\"O'Brien\" b=\"1\"/></Table>", "Shop 'North'",
+       "1"},
+      {"no Record element", "<Table PodborName=\"Record-free\"></Table>", "Record-free", "0"},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    // One task per second of the clock: wait for a fresh key.
+    if (n++ > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    const Result r = Upload(c.xml);
+    ASSERT_EQ(r.ret, Value::Int(1)) << c.what << ": " << r.error;
+    const Rows row = Db(TerminalPodbor().string())
+                         .Rows("SELECT Name,Attr_2,RealName FROM Registry WHERE N=" + std::to_string(n));
+    ASSERT_EQ(row.size(), 1u) << c.what;
+    EXPECT_EQ(row[0][0], c.name) << c.what;
+    EXPECT_EQ(row[0][1], c.count) << c.what;
+  }
+  EXPECT_TRUE(dialogs_.boxes.empty());
+  EXPECT_EQ(Db(TerminalPodbor().string()).Rows("SELECT Articule FROM order_podbor_" +
+                                               Db(TerminalPodbor().string()).Rows(
+                                                   "SELECT RealName FROM Registry WHERE N=2")[0][0]),
+            (Rows{{"O'Brien"}}));
+}
+
+platform::LocalDateTimeText At101010() { return {"10.12.2026", "10:10:10"}; }
+
+TEST_F(TerminalTest, CollisionsFailWithNothingSent) {
+  Connect();
+  SeedTerminalPodbor(
+      "INSERT INTO Registry(N,Name,RealName) VALUES (1,'a','0000000001');"
+      "INSERT INTO Registry(N,Name,RealName) VALUES (3,'b','0000000003');");
+  const std::string before = ReadBytes(TerminalPodbor().string());
+  EXPECT_EQ(test::RaisedText([&] { UnloadTaskForSelection(device_, kTask, At101010); }),
+            "UNIQUE constraint failed: Registry.N");
+  EXPECT_FALSE(AnyWrite(RequestsSoFar()));
+  EXPECT_TRUE(ReadBytes(TerminalPodbor().string()) == before);
+
+  fs::remove(TerminalPodbor());
+  SeedTerminalPodbor(
+      "INSERT INTO Registry(N,Name,RealName) VALUES (1,'Yesterday','0000101010');"
+      "CREATE TABLE order_0000101010(N INTEGER)");
+  const std::string seeded = ReadBytes(TerminalPodbor().string());
+  EXPECT_EQ(test::RaisedText([&] { UnloadTaskForSelection(device_, kTask, At101010); }),
+            "table order_0000101010 already exists");
+  EXPECT_FALSE(AnyWrite(RequestsSoFar()));
+  EXPECT_TRUE(ReadBytes(TerminalPodbor().string()) == seeded);
+}
+
+TEST_F(TerminalTest, OtherVersionTransfersNothing) {
+  Connect({"--version", "4.1.7"});
+  const Result r = Upload(kTask);
+  EXPECT_EQ(r.ret, Value::Int(1)) << r.error;
+  EXPECT_EQ(RequestsSoFar(), (std::vector<std::string>{"GetFuture ProgrammVersion"}));
+  EXPECT_FALSE(fs::exists(TerminalPodbor()));
+}
+
+TEST_F(TerminalTest, UnloadChecksRunInOrder) {
+  Connect();
+  const Value obj = Value::Object();
+  const Value dev = Value::Int(device_);
+  const Value other = Value::Int(device_ + 1000);
+  const struct {
+    Value v0, v1;
+    const char* message;
+  } cases[] = {
+      {obj, obj, "7Error while unloading a selection, wrong data type of the parameter device ID."},
+      {Value::Int(0), obj, "7Error while unloading in the selection, wrong data type of the parameter table Landings."},
+      {Value(), Value::Text(""), "7Error while unloading a selection parameter Device ID blank."},
+      {Value::Text("0"), Value::Text("x"), "7Error while unloading a selection parameter Device ID blank."},
+      {other, Value::Text(""), "7Error while unloading a selection parameter table Landings empty."},
+      {other, Value::Text("<Table PodborName=\"x\"/>"), "7Error while unloading table, no data to upload."},
+      {other, Value::Text("<Table Name=\"x\"><Record/></Table>"),
+       "7Error while unloading selection in the table XML missing PodborName."},
+      {other, Value::Text(kTask), "7Error while unloading selection, devices with the specified ID is not connected."},
+      {dev, Value::Text("Record PodborName"), "7XML is invalid, check the parameter Xml Table."},
+  };
+  for (const auto& c : cases) {
+    const Result r = Call(kUnloadTask, {c.v0, c.v1});
+    EXPECT_EQ(r.ret, Value::Int(0));
+    EXPECT_EQ(r.error, c.message);
+  }
+  ConnectionSettings().TimeOut = -1;
+  EXPECT_NE(Call(kUnloadTask, {obj, obj}).error.rfind("8", 0), std::string::npos)
+      << "the settings check comes first";
+}
+
+// ---- DownloadTable ----------------------------------------------------------
+
+void WriteDocuments(const fs::path& file, const std::string& json) {
+  std::string error;
+  fs::create_directories(file.parent_path());
+  ASSERT_TRUE(merxa::WriteOrdersDatabase(file, json, error)) << error;
+}
+
+const char kThreeOrders[] = R"({"documents": [
+  {"name": "Order A", "key": "A1", "lines": [["100", "1"], ["101", "2"]]},
+  {"name": "Order B", "key": "B1", "lines": [["200", "5"]]},
+  {"name": "Empty", "key": "E1", "lines": []},
+  {"name": "Order C", "key": "C1", "lines": [["300&<'x'", null]]}
+]})";
+
+TEST_F(TerminalTest, DownloadWithoutSourceChoiceReadsOrders) {
+  Connect();
+  WriteDocuments(TerminalOrders(), kThreeOrders);
+  dialogs_.Ok({3, 0, 1});  // clicked out of order, returned in list order
+  const Result r = Download();
+  ASSERT_EQ(r.ret, Value::Int(1)) << r.error;
+  ASSERT_EQ(dialogs_.windows.size(), 1u);
+  EXPECT_FALSE(dialogs_.windows[0].choose_source);
+  EXPECT_EQ(dialogs_.windows[0].items, (std::vector<std::string>{"Order A", "Order B", "Empty", "Order C"}));
+  const std::string xml = r.params[1].ToText();
+  EXPECT_EQ(xml,
+            "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\r\n<Table>\r\n"
+            "<Record BarCode='100' Quantity='1'/>\r\n"
+            "<Record BarCode='101' Quantity='2'/>\r\n"
+            "<Record BarCode='200' Quantity='5'/>\r\n"
+            "<Record BarCode='300&amp;&lt;&apos;x&apos;' Quantity=''/>\r\n"
+            "</Table>");
+  pugi::xml_document doc;
+  ASSERT_TRUE(doc.load_string(xml.c_str()));
+  EXPECT_STREQ(doc.child("Table").last_child().attribute("BarCode").value(), "300&<'x'");
+  // Fetched from the directory the terminal names for orders; nothing sent back.
+  EXPECT_FALSE(AnyWrite(RequestsSoFar()));
+}
+
+TEST_F(TerminalTest, DownloadFailures) {
+  Connect();
+  // No Orders.db on the terminal.
+  Result r = Download();
+  EXPECT_EQ(r.ret, Value::Int(0));
+  EXPECT_EQ(r.error, "4The requested file is missing on the device.");
+  EXPECT_TRUE(dialogs_.windows.empty());
+
+  WriteDocuments(TerminalOrders(), kThreeOrders);
+  dialogs_.Ok({2});
+  r = Download();
+  EXPECT_EQ(r.error, "6No data to download, empty the selected task.");
+  EXPECT_TRUE(r.params[1].IsEmpty());
+
+  WriteDocuments(TerminalOrders(), R"({"documents": [{"name": "Twin", "key": "T1", "lines": [["1", "1"]]},
+                                                      {"name": "Twin", "key": "T2", "lines": [["2", "2"]]}]})");
+  dialogs_.Ok({1});
+  r = Download();
+  EXPECT_EQ(r.error,
+            "№At TSD There are two identical job, 'Twin'. Such a situation is not possible, remove one of the tasks");
+
+  dialogs_.Window(SelectionWindowEvent::Cancel);
+  dialogs_.Answer(BoxAnswer::No);
+  dialogs_.Window(SelectionWindowEvent::Close);
+  dialogs_.Answer(BoxAnswer::Yes);
+  r = Download();
+  EXPECT_EQ(r.error, "6Download canceled by user.");
+  EXPECT_TRUE(r.params[1].IsEmpty());
+}
+
+TEST_F(TerminalTest, DownloadRefusesOtherVersions) {
+  Connect({"--version", "4.1.7"});
+  const Result r = Download();
+  EXPECT_EQ(r.ret, Value::Int(0));
+  EXPECT_EQ(r.error, "4Version Merxa 4.1.7 Is not supported by this driver.");
+  EXPECT_EQ(RequestsSoFar(), (std::vector<std::string>{"GetFuture ProgrammVersion"}));
+  SetMessageLanguage(Language::Russian);
+  EXPECT_EQ(Download().error, "4Версия Merxa 4.1.7 Не поддерживается данным драйвером.");
+}
+
+TEST_F(TerminalTest, SourcePodborWithoutTaskFileOffersEmptyList) {
+  ConnectionSettings().ChooseDownloadSource = true;
+  Connect();
+  dialogs_.Ok({1});                            // source: Podbor
+  dialogs_.Ok({});                             // documents: nothing to choose
+  dialogs_.Answer(BoxAnswer::Ok);              // the notice
+  dialogs_.Window(SelectionWindowEvent::Cancel);
+  dialogs_.Answer(BoxAnswer::Yes);
+  const Result r = Download();
+  EXPECT_EQ(r.error, "6Download canceled by user.");
+  ASSERT_EQ(dialogs_.windows.size(), 3u);
+  EXPECT_TRUE(dialogs_.windows[0].choose_source);
+  EXPECT_EQ(dialogs_.windows[0].items, (std::vector<std::string>{"Orders", "Podbor"}));
+  EXPECT_TRUE(dialogs_.windows[1].items.empty());
+  EXPECT_EQ(dialogs_.boxes[0].text, "Unspecified not one line!");
+}
+
+TEST_F(TerminalTest, SourceWindowCancelEndsTheCall) {
+  ConnectionSettings().ChooseDownloadSource = true;
+  Connect();
+  dialogs_.Window(SelectionWindowEvent::Destroyed);
+  const Result r = Download();
+  EXPECT_EQ(r.error, "6Download canceled by user.");
+  EXPECT_EQ(RequestsSoFar(), (std::vector<std::string>{"GetFuture ProgrammVersion"}));
+}
+
+// The whole day: a task goes out, the operator collects it, the finished
+// task comes back as a document.
+TEST_F(TerminalTest, UploadedTaskComesBackAfterPicking) {
+  ConnectionSettings().ChooseDownloadSource = true;
+  Connect({"--pick"});
+  ASSERT_EQ(Upload(kTask).ret, Value::Int(1)) << GetReportedErrorText();
+
+  SetMessageLanguage(Language::Russian);
+  dialogs_.Ok({1});  // "Подбор"
+  dialogs_.Ok({0});
+  const Result r = Download();
+  ASSERT_EQ(r.ret, Value::Int(1)) << r.error;
+  EXPECT_EQ(dialogs_.windows[0].items, (std::vector<std::string>{"Накладные", "Подбор"}));
+  EXPECT_EQ(dialogs_.windows[1].items, (std::vector<std::string>{"Picking 7"}));
+  EXPECT_EQ(r.params[1].ToText(),
+            "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\r\n<Table>\r\n"
+            "<Record BarCode='4601' Quantity='3'/>\r\n"
+            "<Record BarCode='4602' Quantity='1.5'/>\r\n"
+            "<Record BarCode='4603' Quantity='10'/>\r\n"
+            "</Table>");
+}
+
+TEST_F(TerminalTest, DownloadChecksRunInOrder) {
+  Connect();
+  const struct {
+    Value v0;
+    const char* message;
+  } cases[] = {
+      {Value::Object(), "6Error while loading table, wrong data type of the parameter device ID."},
+      {Value(), "6Error while unloading table, setting the device ID is empty."},
+      {Value::Int(device_ + 1000), "6Error when loading tables Devices with specified ID is not connected."},
+  };
+  for (const auto& c : cases) {
+    const Result r = Call(kDownloadTable, {c.v0, Value()});
+    EXPECT_EQ(r.ret, Value::Int(0));
+    EXPECT_EQ(r.error, c.message);
+  }
+  // The device ID as the decimal text of the connection's number passes.
+  dialogs_.Window(SelectionWindowEvent::Cancel);
+  dialogs_.Answer(BoxAnswer::Yes);
+  WriteDocuments(TerminalOrders(), kThreeOrders);
+  EXPECT_EQ(Call(kDownloadTable, {Value::Text(std::to_string(device_)), Value()}).error,
+            "6Download canceled by user.");
+}
+
+}  // namespace
+}  // namespace vtsd
