@@ -106,7 +106,7 @@ void DropEmptyColumns() {
   const int highest_column = state.HighestFieldIndex + 1;
   const bool packages = state.PackagesPresent;
   int coefficient_column = state.CoefficientColumn;
-  bool coefficient_kept = false;
+  bool coefficient_dropped = false;
 
   LocalDatabase db = OpenLocalDatabase(kCatalogueFileName, kCatalogueOpen);
   db.Begin(kDropEmptyColumns);
@@ -127,10 +127,10 @@ void DropEmptyColumns() {
       if (packages && c == coefficient_column) {
         // Kept columns move to Field_2, Field_3, ... in their order.
         coefficient_column = static_cast<int>(kept.size()) + 1;
-        coefficient_kept = true;
       }
-    } else if (c <= kLastCaptionedColumn) {
-      captions[c - kFirstCaptionedColumn].clear();
+    } else {
+      if (c <= kLastCaptionedColumn) captions[c - kFirstCaptionedColumn].clear();
+      if (packages && c == coefficient_column) coefficient_dropped = true;
     }
   }
 
@@ -144,14 +144,12 @@ void DropEmptyColumns() {
   // The state follows the file only once the rebuild is committed, so a
   // failed rebuild can be run again on the unchanged table.
   FieldCaptions() = captions;
-  if (packages) {
-    if (coefficient_kept) {
-      state.CoefficientColumn = coefficient_column;
-    } else {
-      // The coefficient column held no value in any row and is gone; its old
-      // number now names another column, so the upload has no packages.
-      state.PackagesPresent = false;
-    }
+  if (coefficient_dropped) {
+    // The coefficient column held no value in any row and is gone; its old
+    // number now names another column, so the upload has no packages.
+    state.PackagesPresent = false;
+  } else if (packages) {
+    state.CoefficientColumn = coefficient_column;
   }
 }
 

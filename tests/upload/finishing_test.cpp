@@ -211,6 +211,20 @@ TEST_F(CatalogueFiles, CoefficientColumnWithoutAnyValueLeavesTheUploadWithoutPac
   EXPECT_EQ(FieldCaptions()[2], "");
 }
 
+TEST_F(CatalogueFiles, CoefficientAsTheKeyAttributeFailsThePackageStep) {
+  // "Coefficient" named the first attribute, whose column is Articule: there
+  // is no coefficient Field column to look packages up in.
+  InsertArticles({{"2", "Tea", "pcs"}});
+  CatalogueUploadState().PackagesPresent = true;
+  CatalogueUploadState().CoefficientColumn = 1;
+
+  DropEmptyColumns();
+  ASSERT_TRUE(CatalogueUploadState().PackagesPresent);
+  EXPECT_EQ(RaisedText([] { FillPackageBarcodes(); }),
+            "5Ошибка при записи справочника упаковок,ошибка при заполнение таблицы Barcode");
+  EXPECT_TRUE(Barcodes().empty());
+}
+
 TEST_F(CatalogueFiles, SqueezeWithoutPackagesLeavesTheCoefficientColumnAlone) {
   InsertArticles({{"A1", "", "pcs"}});
   CatalogueUploadState().CoefficientColumn = 3;
