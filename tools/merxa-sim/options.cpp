@@ -44,9 +44,10 @@ Terminal:
                           status and value (status 0 for the value 0)
   --no-setup              do not create \MerxaSetup.db when it is missing
   --orders FILE           copy FILE to Orders.db in OrderDir at start
-  --documents FILE        write Orders.db in OrderDir at start from the JSON
-                          description in FILE: {"documents": [{"name": N,
-                          "key": K, "lines": [[article, quantity], ...]}]}
+  --documents FILE|JSON   write Orders.db in OrderDir at start from a JSON
+                          description (given as it is when it starts with
+                          "{", else read from FILE): {"documents": [{"name":
+                          N, "key": K, "lines": [[article, quantity], ...]}]}
   --pick                  play the operator: after each completed write of a
                           Podbor.db, every task whose order_ table is empty
                           gets the lines of its order_podbor_ table

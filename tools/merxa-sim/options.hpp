@@ -32,7 +32,8 @@ struct Options {
   std::string log_path;
   bool create_setup = true;
   // Order documents served from OrderDir: a fixture file copied in at start,
-  // or a JSON description written as "Orders.db" (documents.hpp).
+  // or a JSON description (inline when it starts with "{", else a file)
+  // written as "Orders.db" (documents.hpp).
   std::string orders_file;
   std::string documents_file;
   // Play the operator: after every completed write of "Podbor.db", fill the

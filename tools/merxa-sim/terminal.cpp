@@ -143,12 +143,16 @@ bool Terminal::PrepareOrders(std::string& error) {
     }
   }
   if (!options_.documents_file.empty()) {
-    std::ifstream in(options_.documents_file, std::ios::binary);
-    if (!in) {
-      error = "cannot read " + options_.documents_file;
-      return false;
+    // The description itself, or the file that holds it.
+    std::string description = options_.documents_file;
+    if (description[0] != '{') {
+      std::ifstream in(options_.documents_file, std::ios::binary);
+      if (!in) {
+        error = "cannot read " + options_.documents_file;
+        return false;
+      }
+      description.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
-    const std::string description((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (!WriteOrdersDatabase(orders, description, error)) return false;
   }
   return true;
