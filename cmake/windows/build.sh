@@ -13,7 +13,7 @@ JOBS=${JOBS:-$(nproc)}
 PCRE2_VERSION=10.42-1
 
 PACKAGES=(cmake ninja-build g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
-  binutils-mingw-w64 dpkg-dev tcl nlohmann-json3-dev make)
+  binutils-mingw-w64 dpkg-dev tcl nlohmann-json3-dev make googletest)
 
 log() { printf '==> %s\n' "$*" >&2; }
 
