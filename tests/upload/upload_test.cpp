@@ -2,6 +2,11 @@
 // simulator over a loopback connection: the handlers' checks in their order,
 // the package sequences of an upload, and the files that reach the terminal,
 // read back with SQLite from the simulator's root.
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -42,6 +47,21 @@ class VectorParams : public ParamArray {
   }
   std::vector<Value> values;
 };
+
+// Sets or clears the immutable attribute of a file, which makes it impossible
+// to delete even for root. False where the file system does not allow it.
+bool SetImmutable(const std::string& path, bool on) {
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  if (fd < 0) return false;
+  int flags = 0;
+  bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  if (ok) {
+    flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+    ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  }
+  ::close(fd);
+  return ok;
+}
 
 uint16_t FreePort() {
   platform::SocketOwner probe(platform::CreateTcpSocket());
@@ -390,6 +410,22 @@ TEST_F(UploadTerminal, FirstDuringAnUnfinishedUploadStartsOver) {
   ASSERT_EQ(r.ret, Value::Int(1)) << r.error;
   Rows expected = KeysNamesUnits(5, 4);
   EXPECT_EQ(TerminalArticles(), expected);
+}
+
+TEST_F(UploadTerminal, FirstThatCannotReplaceTheOldFileEndsTheOldUpload) {
+  Connect();
+  ASSERT_EQ(Upload(SimplePackage(1, 2), "first").ret, Value::Int(1));
+  if (!SetImmutable(scratch_.File("Merxa.db"), true)) GTEST_SKIP() << "no immutable files here";
+  Result r = Upload(SimplePackage(3, 2), "first");
+  SetImmutable(scratch_.File("Merxa.db"), false);
+  EXPECT_EQ(r.ret, Value::Int(0));
+  EXPECT_EQ(r.error, "5Ошибка при удаление временного Файла Merxa.db.");
+  EXPECT_FALSE(CatalogueUploadState().UploadInProgress);
+
+  // The old upload's rows must not reach the terminal with the next one.
+  r = Upload(SimplePackage(5, 1), "last");
+  ASSERT_EQ(r.ret, Value::Int(1)) << r.error;
+  EXPECT_EQ(TerminalArticles(), KeysNamesUnits(5, 1));
 }
 
 TEST_F(UploadTerminal, InvalidPackageMidUploadKeepsEarlierRows) {
