@@ -135,7 +135,7 @@ Json Session::Carry(const Json& request) {
   }
 
   Json out{{"op", op}};
-  if (op != "Answer") out["hr"] = 0;
+  out["hr"] = 0;
   long hr = 0;
   if (op == "Init") {
     hr = backend_.Init();
@@ -234,7 +234,7 @@ Json Session::Carry(const Json& request) {
     dialogs_.Queue(actions);
     out["queued"] = dialogs_.Pending();
   }
-  if (op != "Answer") out["hr"] = hr;
+  out["hr"] = hr;
   return out;
 }
 
