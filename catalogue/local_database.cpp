@@ -173,34 +173,33 @@ void LocalDatabase::Begin(const Msg& failure) { Execute("BEGIN", failure); }
 void LocalDatabase::Commit(const Msg& failure) { Execute("COMMIT", failure); }
 
 void LocalDatabase::Execute(std::string_view sql, const Msg& failure) {
+  StatementOwner statement;
+  Prepare(sql, failure, statement.stmt);
+  int rc;
+  do {
+    rc = sqlite3_step(statement.stmt);
+  } while (rc == SQLITE_ROW);
+  if (rc != SQLITE_DONE) Raise(failure);
+}
+
+void LocalDatabase::Prepare(std::string_view sql, const Msg& failure, sqlite3_stmt*& stmt) {
   if (db_ == nullptr) Raise(failure);
-  const char* p = sql.data();
   const char* end = sql.data() + sql.size();
-  while (p < end && !IsBlank(p, end)) {
-    StatementOwner statement;
-    const char* tail = nullptr;
-    if (sqlite3_prepare_v2(db_, p, static_cast<int>(end - p), &statement.stmt, &tail) != SQLITE_OK) {
-      Raise(failure);
-    }
-    if (statement.stmt == nullptr) break;  // only a comment or blanks were left
-    int rc;
-    do {
-      rc = sqlite3_step(statement.stmt);
-    } while (rc == SQLITE_ROW);
-    if (rc != SQLITE_DONE) Raise(failure);
-    p = tail;
+  const char* tail = nullptr;
+  if (sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &stmt, &tail) != SQLITE_OK ||
+      stmt == nullptr) {
+    Raise(failure);
   }
+  // One text is one statement. Names that come from files (a task key read
+  // back from the terminal) go into statements unquoted, so a text that goes
+  // on after its statement is refused before anything of it runs.
+  if (tail != nullptr && !IsBlank(tail, end)) Raise(failure);
 }
 
 LocalQuery LocalDatabase::Query(std::string_view sql, const Msg& failure) {
-  if (db_ == nullptr) Raise(failure);
-  sqlite3_stmt* stmt = nullptr;
-  if (sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &stmt, nullptr) != SQLITE_OK ||
-      stmt == nullptr) {
-    sqlite3_finalize(stmt);
-    Raise(failure);
-  }
-  return LocalQuery(stmt, failure);
+  StatementOwner statement;
+  Prepare(sql, failure, statement.stmt);
+  return LocalQuery(std::exchange(statement.stmt, nullptr), failure);
 }
 
 // ---- LocalQuery ------------------------------------------------------------

@@ -39,10 +39,11 @@ class LocalDatabase {
 
   // Begins the step's one transaction.
   void Begin(const Msg& failure);
-  // Executes every statement of `sql` in turn; rows a statement yields are
-  // passed over.
+  // Executes one statement; rows it yields are passed over. A text that holds
+  // more than one statement fails without running any of it.
   void Execute(std::string_view sql, const Msg& failure);
-  // Prepares a query whose rows are read with LocalQuery::Next.
+  // Prepares a query (one statement) whose rows are read with
+  // LocalQuery::Next.
   LocalQuery Query(std::string_view sql, const Msg& failure);
   // Commits the transaction.
   void Commit(const Msg& failure);
@@ -55,6 +56,7 @@ class LocalDatabase {
  private:
   friend LocalDatabase OpenLocalDatabase(const std::string& file_name, const Msg& open_failure);
   explicit LocalDatabase(sqlite3* db) : db_(db) {}
+  void Prepare(std::string_view sql, const Msg& failure, sqlite3_stmt*& stmt);
   sqlite3* db_ = nullptr;
 };
 

@@ -120,6 +120,18 @@ TEST_F(LocalDatabaseTest, QueryReadsRowsByColumnName) {
   EXPECT_FALSE(rows.Next());
 }
 
+TEST_F(LocalDatabaseTest, TextWithASecondStatementRunsNothing) {
+  LocalDatabase db = OpenLocalDatabase("t.db", kOpen);
+  db.Execute("CREATE TABLE order_1 (a TEXT);", kStep);
+  // A key that smuggles a statement in behind a table name.
+  const std::string key = "1; DROP TABLE order_1";
+  EXPECT_EQ(RaisedText([&] { db.Execute("DELETE FROM order_" + key, kStep); }), "2step");
+  EXPECT_EQ(RaisedText([&] { db.Query("select * from order_" + key, kStep); }), "2step");
+  LocalQuery tables = db.Query("select count(*) as n from sqlite_master where name='order_1'", kStep);
+  ASSERT_TRUE(tables.Next());
+  EXPECT_EQ(tables.Text("n"), "1");
+}
+
 TEST_F(LocalDatabaseTest, BadQueryRaisesTheStepMessage) {
   LocalDatabase db = OpenLocalDatabase("t.db", kOpen);
   EXPECT_EQ(RaisedText([&] { db.Query("select * From NoSuchTable", kStep); }), "2step");
@@ -129,7 +141,7 @@ TEST_F(LocalDatabaseTest, DoubleQuotedEmptyTextIsTheEmptyLiteral) {
   // The empty-column query of the catalogue finishing is written with "".
   LocalDatabase db = OpenLocalDatabase("t.db", kOpen);
   db.Execute("CREATE TABLE t (Field_5 TEXT)", kStep);
-  db.Execute("insert into t values(''); insert into t values(NULL); insert into t values('x')", kStep);
+  for (const char* value : {"''", "NULL", "'x'"}) db.Execute(std::string("insert into t values(") + value + ")", kStep);
   LocalQuery rows = db.Query("select * From t where Field_5 <>\"\"", kStep);
   ASSERT_TRUE(rows.Next());
   EXPECT_EQ(rows.Text("Field_5"), "x");
