@@ -5,6 +5,7 @@
 #   ./run.sh build          the Linux tree only
 #   ./run.sh build windows  both Windows DLLs and the Windows tools
 #   ./run.sh bench          the benchmarks
+#   ./run.sh package        dist/VemlarTSD-<version>.zip for 1C (builds the Windows DLLs first)
 # Each command installs the Debian packages it needs when they are missing.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -63,6 +64,24 @@ test_windows() {
   fi
 }
 
+# Prints the path of the zip it made; the build's own output goes to stderr.
+make_package() {
+  if ! build_windows >&2; then
+    log "the Windows build failed: no package"
+    return 1
+  fi
+  python3 "$ROOT/tools/package/make_package.py" --root "$ROOT"
+}
+
+# Makes the package from the Windows build and checks the layout 1C loads.
+test_package() {
+  log "distribution package"
+  python3 -m unittest discover -s "$ROOT/tests/package" -p 'test_*.py'
+  local zip
+  zip=$(make_package)
+  python3 "$ROOT/tests/package/check_package.py" "$zip"
+}
+
 run_demo() {
   build_linux
   python3 "$ROOT/tools/demo/demo.py" --bin "$ROOT/build/linux/bin"
@@ -82,13 +101,15 @@ case "${1:-}" in
   test)
     test_linux
     test_windows
+    test_package
     ;;
   build)
     if [ "${2:-}" = windows ]; then build_windows; else build_linux; fi
     ;;
   bench) run_bench ;;
+  package) make_package ;;
   *)
-    sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac

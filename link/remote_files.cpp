@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include "addin/progress.hpp"
 #include "addin/temp_dir.hpp"
 #include "link/device_test.hpp"
 #include "link/framing.hpp"
@@ -78,6 +79,7 @@ bool SendLocalFile(SocketHandle device, const std::string& local_name) {
       size < 0 ? piece_limit : std::max<int64_t>(1, std::min<int64_t>(piece_limit, size));
   std::vector<uint8_t> frame(4 + kWriteFileHeader + static_cast<std::size_t>(piece_room));
   uint8_t* const data = frame.data() + 4 + kWriteFileHeader;
+  TransferProgress progress{TransferProgress::Direction::ToTerminal, local_name, 0, size};
   for (;;) {
     const int64_t n = file->Read(data, piece_room);
     if (n < 0) Raise(link_text::kSendReadFailed);
@@ -89,6 +91,8 @@ bool SendLocalFile(SocketHandle device, const std::string& local_name) {
     // The terminal answers the bytes it wrote; the transfer goes on whatever
     // it says, as the terminal expects the next piece.
     ReplyNumber(ReceiveReply(device));
+    progress.done += n;
+    ReportTransferProgress(progress);
   }
   file.reset();
   ExchangeNumber(device, EncodeCloseFile(RemoteFileHandle()));
@@ -108,6 +112,7 @@ bool ReceiveRemoteFile(SocketHandle device, const std::string& local_name) {
   if (size <= 0) Raise(link_text::kFileSize);
 
   int32_t received = 0;
+  TransferProgress progress{TransferProgress::Direction::FromTerminal, local_name, 0, size};
   while (received < size) {
     const int32_t count = std::min(packet, size - received);
     ExpectData(static_cast<std::size_t>(count));
@@ -118,6 +123,8 @@ bool ReceiveRemoteFile(SocketHandle device, const std::string& local_name) {
     // Anything but the data asked for would put zeros into the file.
     if (!ReceiveBuffer().filled) Raise(link_text::kReplyMismatch);
     if (!file->Write(ReceiveBuffer().data.data(), count)) Raise(link_text::kReceiveWriteFailed);
+    progress.done = received;
+    ReportTransferProgress(progress);
   }
   file.reset();
   ExchangeNumber(device, EncodeCloseFile(RemoteFileHandle()));

@@ -2,6 +2,7 @@
 //
 //   vtsd-host [--temp-dir DIR]          JSON lines on standard input, one JSON
 //                                       line answered per input line
+//   vtsd-host [--temp-dir DIR] VERB ... one exchange with a terminal (verbs.hpp)
 //
 // Options come before the verb. Command-line verbs (each a small program over
 // the same backend) are listed in kVerbs; with no verb the harness reads the
@@ -17,6 +18,7 @@
 
 #include "tools/vtsd-host/backend.hpp"
 #include "tools/vtsd-host/session.hpp"
+#include "tools/vtsd-host/verbs.hpp"
 
 namespace {
 
@@ -43,6 +45,17 @@ int RunScript(Backend& backend, DialogScript& dialogs, const std::vector<std::st
 
 const Verb kVerbs[] = {
     {"script", "script                 JSON lines on standard input (the default)", RunScript},
+    {"test", "test [OPTIONS]         the device test: application, version, model", vtsd::host::RunTestVerb},
+    {"upload", "upload FILE.xml [--package-size N] [OPTIONS]\n"
+               "                         send an article table as the terminal's catalogue",
+     vtsd::host::RunUploadVerb},
+    {"task", "task FILE.xml [--replace] [OPTIONS]\n"
+             "                         add a selection task (--replace: replace one of that name)",
+     vtsd::host::RunTaskVerb},
+    {"download", "download [--source orders|tasks] [--all | --choose NAME[,NAME...]] [OPTIONS]\n"
+                 "                         documents' lines as XML on standard output (default --all)",
+     vtsd::host::RunDownloadVerb},
+    {"clear", "clear [OPTIONS]        replace the terminal's catalogue by an empty one", vtsd::host::RunClearVerb},
 };
 
 void Usage(std::FILE* to) {
@@ -53,7 +66,14 @@ void Usage(std::FILE* to) {
                "  --temp-dir DIR         the component's temporary directory (sets TMPDIR,\n"
                "                         TMP and TEMP before Init)\n"
                "  --refuse-host-interfaces  (Windows) the connection object given to Init\n"
-               "                         refuses the four host interfaces\n");
+               "                         refuses the four host interfaces\n"
+               "\nverb OPTIONS (after the verb):\n"
+               "  --address IP           address the driver listens on (default 0.0.0.0)\n"
+               "  --port PORT            TCP port (default 2000)\n"
+               "  --timeout S            seconds to wait for the terminal (default 30)\n"
+               "  --lang ru|en           language of the driver's messages (default en)\n"
+               "\nA verb exits with the driver's error code of the first failure (0 for\n"
+               "success), 64 for a command line it cannot use, 65 for an unreadable file.\n");
 }
 
 // Sets a variable of this process's environment, which the component reads

@@ -1,0 +1,86 @@
+"""The package check refuses the layouts 1C would not load."""
+
+import io
+import os
+import struct
+import tempfile
+import unittest
+import zipfile
+
+import check_package
+
+GOOD_MANIFEST = """<?xml version="1.0" encoding="UTF-8"?>
+<bundle xmlns="http://v8.1c.ru/8.2/addin/bundle">
+  <component os="Windows" path="VemlarTSD.dll" type="com" arch="i386"/>
+  <component os="Windows" path="VemlarTSD64.dll" type="com" arch="x86_64"/>
+</bundle>
+"""
+
+
+def pe(machine, dll=True):
+    """A minimal PE header: the DOS stub pointer, the signature, machine and characteristics."""
+    data = bytearray(0x40 + 24)
+    data[:2] = b"MZ"
+    struct.pack_into("<I", data, 0x3C, 0x40)
+    data[0x40:0x44] = b"PE\0\0"
+    struct.pack_into("<H", data, 0x44, machine)
+    struct.pack_into("<H", data, 0x44 + 18, 0x2000 if dll else 0x0002)
+    return bytes(data)
+
+
+def files(override=None):
+    """The expected layout, with some entries replaced (None removes one)."""
+    f = {
+        "MANIFEST.XML": GOOD_MANIFEST,
+        "VemlarTSD.dll": pe(0x014C),
+        "VemlarTSD64.dll": pe(0x8664),
+        "tools/merxa-sim.exe": pe(0x014C, dll=False),
+        "tools/vtsd-host.exe": pe(0x014C, dll=False),
+        "docs/README.md": "index",
+    }
+    for lang in ("ru", "en"):
+        for page in check_package.DOC_PAGES:
+            f["docs/%s/%s" % (lang, page)] = "page"
+    for name, content in (override or {}).items():
+        if content is None:
+            f.pop(name, None)
+        else:
+            f[name] = content
+    return f
+
+
+class CheckPackageTest(unittest.TestCase):
+    def problems(self, layout):
+        with tempfile.TemporaryDirectory() as d:
+            path = os.path.join(d, "p.zip")
+            with zipfile.ZipFile(path, "w") as z:
+                for name, content in layout.items():
+                    z.writestr(name, content)
+            return check_package.check(path)
+
+    def test_the_expected_layout_passes(self):
+        self.assertEqual(self.problems(files()), [])
+
+    def test_faulty_layouts_are_refused(self):
+        swapped = GOOD_MANIFEST.replace('"i386"', '"X"').replace('"x86_64"', '"i386"').replace('"X"', '"x86_64"')
+        cases = [
+            ("no manifest", files({"MANIFEST.XML": None}), "MANIFEST.XML is not at the root"),
+            ("architectures swapped", files({"MANIFEST.XML": swapped}), "built for machine"),
+            ("a native component type", files({"MANIFEST.XML": GOOD_MANIFEST.replace('type="com"', 'type="native"', 1)}), "want Windows and com"),
+            ("a DLL the manifest names is missing", files({"VemlarTSD64.dll": None}), "does not hold"),
+            ("the x64 slot holds the 32-bit DLL", files({"VemlarTSD64.dll": pe(0x014C)}), "built for machine 0x014c"),
+            ("a program in place of a DLL", files({"VemlarTSD.dll": pe(0x014C, dll=False)}), "is not a DLL"),
+            ("only one architecture", files({"MANIFEST.XML": GOOD_MANIFEST.replace(
+                '  <component os="Windows" path="VemlarTSD64.dll" type="com" arch="x86_64"/>\n', '')}), "one each"),
+            ("a wrong namespace", files({"MANIFEST.XML": GOOD_MANIFEST.replace("8.2/addin", "8.3/addin")}), "not bundle"),
+            ("no simulator", files({"tools/merxa-sim.exe": None}), "tools/merxa-sim.exe is missing"),
+            ("a Russian page missing", files({"docs/ru/errors.md": None}), "docs/ru/errors.md is missing"),
+        ]
+        for name, layout, expected in cases:
+            with self.subTest(name):
+                problems = self.problems(layout)
+                self.assertTrue(any(expected in p for p in problems), problems)
+
+
+if __name__ == "__main__":
+    unittest.main()
