@@ -19,7 +19,8 @@ The check fails when
     languages in the same row) in either file;
   - a row names a code or a text that no message of the sources carries;
   - a text piece that the user sees without a code (captions, questions,
-    the fixed ends of composed messages) appears in no page of its language.
+    the fixed ends of composed messages) appears in no page of its language;
+  - the Russian and English texts of one message begin with different codes.
 """
 
 import argparse
@@ -178,6 +179,7 @@ class Sources:
     def __init__(self, root):
         self.marked = []      # (code, ru, en): messages and message beginnings
         self.unmarked = []    # (ru, en): texts shown without a code
+        self.mismatched = []  # (ru, en): a pair whose two texts carry different codes
         self.composed = []    # (code, template text with PLACEHOLDERs) from RaiseText
         self.literals = set()
         for folder in SOURCE_DIRS:
@@ -193,6 +195,8 @@ class Sources:
             mark = ru[:1]
             if mark in MARKS and en[:1] == mark:
                 self.marked.append((MARKS[mark], ru[1:], en[1:]))
+            elif mark in MARKS or en[:1] in MARKS:
+                self.mismatched.append((ru, en))
             else:
                 self.unmarked.append((ru, en))
         for template in raise_text_templates(code):
@@ -264,6 +268,8 @@ def check(root):
     problems = []
     if not sources.marked:
         problems.append("no coded messages found in the sources")
+    for ru, en in sources.mismatched:
+        problems.append("the Russian and English texts carry different codes: %r / %r" % (ru, en))
     for language in DOC_LANGUAGES:
         path = os.path.join(root, "docs", language, "errors.md")
         if not os.path.exists(path):

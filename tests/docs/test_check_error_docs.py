@@ -69,6 +69,8 @@ class CheckErrorDocsTest(unittest.TestCase):
             ("a composed text whose fixed end is not in the sources",
              dict(errors=ERRORS.replace("{version} is not supported.", "{version} is unsupported.")),
              "is unsupported."),
+            ("a pair whose languages carry different codes",
+             dict(source=SOURCE + 'const Msg kOdd{"4Сбой.", "5Failure."};'), "different codes"),
             ("a dialog text documented nowhere",
              dict(dialogs={"ru": "", "en": DIALOGS["en"]}), "'Выход'"),
         ]
