@@ -226,6 +226,23 @@ class CommandLineDialogs : public platform::DialogProvider {
   bool exit_answer_queued_ = false;
 };
 
+// On Windows the harness drives the registered DLL, whose real windows the
+// harness answers from its queue without calling the provider above: there
+// the answers are queued before each call, from the options alone.
+#ifdef _WIN32
+constexpr bool kAnswersAhead = true;
+#else
+constexpr bool kAnswersAhead = false;
+#endif
+
+void QueueAhead(DialogScript& script, DialogAction::Press press, std::vector<std::string> choose = {}) {
+  DialogAction action;
+  action.press = press;
+  action.has_choose = !choose.empty();
+  action.choose = std::move(choose);
+  script.Queue({action});
+}
+
 // ------------------------------------------------------------------ progress
 
 // Shows each transfer as one line on stderr, rewritten in place while the
@@ -459,6 +476,7 @@ int RunTaskVerb(Backend& backend, DialogScript& dialogs, const std::vector<std::
   CommandLineDialogs answers(dialogs, o);
   ProgressLine progress;
   return WithConnection(backend, o, false, [&](Driver& driver, const Value& device) {
+    if (kAnswersAhead) QueueAhead(dialogs, o.replace ? DialogAction::Press::Yes : DialogAction::Press::No);
     Values params{device, Value::Text(xml)};
     int code = 0;
     if (!driver.Succeeded("UnloadTaskForSelection", driver.Call("UnloadTaskForSelection", params), 7,
@@ -472,9 +490,21 @@ int RunTaskVerb(Backend& backend, DialogScript& dialogs, const std::vector<std::
 int RunDownloadVerb(Backend& backend, DialogScript& dialogs, const std::vector<std::string>& args) {
   Options o;
   if (!ParseVerbOptions("download", args, kDownloadChoice, 0, o)) return kExitUsage;
+  if (kAnswersAhead && o.names.empty()) {
+    // The document window's lines are not known before it opens.
+    std::fprintf(stderr, "vtsd-host download: here the documents must be named with --choose\n");
+    return kExitUsage;
+  }
   CommandLineDialogs answers(dialogs, o);
   ProgressLine progress;
   return WithConnection(backend, o, o.source >= 0, [&](Driver& driver, const Value& device) {
+    if (kAnswersAhead) {
+      if (o.source >= 0) {
+        static const char* const kSources[2][2] = {{"Orders", "Podbor"}, {"Накладные", "Подбор"}};
+        QueueAhead(dialogs, DialogAction::Press::Ok, {kSources[o.russian ? 1 : 0][o.source]});
+      }
+      QueueAhead(dialogs, DialogAction::Press::Ok, o.names);
+    }
     Values params{device, Value()};
     int code = 0;
     if (!driver.Succeeded("DownloadTable", driver.Call("DownloadTable", params), 6, code)) return code;
