@@ -123,11 +123,16 @@ bool ParseVerbOptions(const char* verb, const std::vector<std::string>& args, in
   return true;
 }
 
-bool ReadFile(const std::string& path, std::string& text) {
+// The verb's input file, whole; false (with the reason on stderr) when it
+// cannot be read.
+bool ReadInputFile(const char* verb, const std::string& path, std::string& text) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
+  if (in) text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (!in || in.bad()) {
+    std::fprintf(stderr, "vtsd-host %s: cannot read %s\n", verb, path.c_str());
+    return false;
+  }
+  return true;
 }
 
 // ------------------------------------------------------------------ dialogs
@@ -435,10 +440,7 @@ int RunUploadVerb(Backend& backend, DialogScript& dialogs, const std::vector<std
   Options o;
   if (!ParseVerbOptions("upload", args, kPackageSize, 1, o)) return kExitUsage;
   std::string xml;
-  if (!ReadFile(o.positional[0], xml)) {
-    std::fprintf(stderr, "vtsd-host upload: cannot read %s\n", o.positional[0].c_str());
-    return kExitInput;
-  }
+  if (!ReadInputFile("upload", o.positional[0], xml)) return kExitInput;
   std::vector<std::string> packages;
   if (o.package_size == 0) {
     packages.push_back(xml);  // as it is: the driver judges it
@@ -469,10 +471,7 @@ int RunTaskVerb(Backend& backend, DialogScript& dialogs, const std::vector<std::
   Options o;
   if (!ParseVerbOptions("task", args, kReplace, 1, o)) return kExitUsage;
   std::string xml;
-  if (!ReadFile(o.positional[0], xml)) {
-    std::fprintf(stderr, "vtsd-host task: cannot read %s\n", o.positional[0].c_str());
-    return kExitInput;
-  }
+  if (!ReadInputFile("task", o.positional[0], xml)) return kExitInput;
   CommandLineDialogs answers(dialogs, o);
   ProgressLine progress;
   return WithConnection(backend, o, false, [&](Driver& driver, const Value& device) {
