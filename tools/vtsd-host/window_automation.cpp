@@ -56,20 +56,28 @@ struct Child {
   RECT rect;
 };
 
+BOOL CALLBACK AddVisibleChild(HWND child, LPARAM param) {
+  if (::IsWindowVisible(child)) {
+    Child c{child, ClassName(child), {}};
+    ::GetWindowRect(child, &c.rect);
+    reinterpret_cast<std::vector<Child>*>(param)->push_back(c);
+  }
+  return TRUE;
+}
+
 std::vector<Child> VisibleChildren(HWND parent) {
   std::vector<Child> children;
-  ::EnumChildWindows(
-      parent,
-      [](HWND child, LPARAM param) -> BOOL {
-        if (::IsWindowVisible(child)) {
-          Child c{child, ClassName(child), {}};
-          ::GetWindowRect(child, &c.rect);
-          reinterpret_cast<std::vector<Child>*>(param)->push_back(c);
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&children));
+  ::EnumChildWindows(parent, AddVisibleChild, reinterpret_cast<LPARAM>(&children));
   return children;
+}
+
+// Visible top-level windows of this process.
+BOOL CALLBACK AddOwnWindow(HWND window, LPARAM param) {
+  DWORD pid = 0;
+  ::GetWindowThreadProcessId(window, &pid);
+  if (pid == ::GetCurrentProcessId() && ::IsWindowVisible(window))
+    reinterpret_cast<std::vector<HWND>*>(param)->push_back(window);
+  return TRUE;
 }
 
 // Buttons left to right (then top to bottom).
@@ -182,15 +190,7 @@ void WindowAutomation::Run() {
 
   while (!stop_) {
     std::vector<HWND> windows;
-    ::EnumWindows(
-        [](HWND window, LPARAM param) -> BOOL {
-          DWORD pid = 0;
-          ::GetWindowThreadProcessId(window, &pid);
-          if (pid == ::GetCurrentProcessId() && ::IsWindowVisible(window))
-            reinterpret_cast<std::vector<HWND>*>(param)->push_back(window);
-          return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&windows));
+    ::EnumWindows(AddOwnWindow, reinterpret_cast<LPARAM>(&windows));
     for (auto it = acted.begin(); it != acted.end();) {
       if (std::find(windows.begin(), windows.end(), it->first) == windows.end())
         it = acted.erase(it);
@@ -250,6 +250,16 @@ void WindowAutomation::Run() {
         continue;
       }
       if (acted[window]) continue;
+      // Waiting means the window's thread is back in its message loop: a
+      // message sent to the window is handled only there. Right after its
+      // own box closes the window is enabled again before the component
+      // has decided whether it stays (No) or goes (Yes); the round trip
+      // waits for that decision.
+      DWORD_PTR ignored = 0;
+      if (!::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs,
+                                 &ignored) ||
+          !::IsWindow(window) || !::IsWindowVisible(window) || !::IsWindowEnabled(window))
+        continue;
       acted[window] = true;
       DialogEntry entry;
       entry.kind = DialogKind::Select;

@@ -1,0 +1,225 @@
+#!/usr/bin/env bash
+# The Windows DLLs under Wine: exports and imports of both DLLs, registration
+# of the x86-64 DLL in a fresh 64-bit Wine prefix, the COM tests of the DLL,
+# the JSON scenarios through vtsd-host.exe (shared ones and Windows-only ones),
+# per-user registration, and unregistration. Ends with the line
+#   windows: N passed, M failed
+# Only processes started here are stopped, by their id (Xvfb) or by the
+# prefix they belong to (this prefix's wineserver).
+set -uo pipefail
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+WINE=/usr/lib/wine/wine64
+WINESERVER=/usr/lib/wine/wineserver64
+[ -x "$WINESERVER" ] || WINESERVER=/usr/lib/wine/wineserver
+PREFIX=$ROOT/build/wine-test
+X64=$ROOT/build/win-x64/bin
+X86=$ROOT/build/win-x86/bin
+CLSID='{EC47D14C-FAE9-4E53-9420-9D021502E767}'
+PACKAGES=(wine64 xvfb python3 binutils-mingw-w64)
+
+passed=0
+failed=0
+log() { printf '==> %s\n' "$*" >&2; }
+pass() { passed=$((passed + 1)); echo "ok   $1"; }
+fail() { failed=$((failed + 1)); echo "FAIL $1"; }
+check() {
+  local name=$1
+  shift
+  if "$@"; then pass "$name"; else fail "$name"; fi
+}
+
+ensure_packages() {
+  local missing=()
+  for p in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  log "installing ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo=sudo
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+}
+
+# --- the binaries ------------------------------------------------------------
+
+# The DLLs a Windows installation always has; anything else imported would
+# have to be shipped beside the driver.
+SYSTEM_DLLS="kernel32.dll user32.dll gdi32.dll advapi32.dll ole32.dll oleaut32.dll ws2_32.dll
+  msvcrt.dll shell32.dll shlwapi.dll version.dll comctl32.dll comdlg32.dll"
+ENTRY_POINTS="DllCanUnloadNow DllGetClassObject DllInstall DllRegisterServer DllUnregisterServer"
+
+exports_ok() {
+  local dll=$1 objdump=$2 table
+  table=$("$objdump" -p "$dll") || return 1
+  for e in $ENTRY_POINTS; do
+    grep -qE "^\s+\[ *[0-9]+\] $e\$" <<<"$table" || { echo "  $dll does not export $e"; return 1; }
+  done
+  if grep -E '^\s+\[ *[0-9]+\] Dll' <<<"$table" | grep -q '@'; then
+    echo "  $dll exports decorated names"
+    return 1
+  fi
+}
+
+imports_ok() {
+  local dll=$1 objdump=$2 name ok=0
+  for name in $("$objdump" -p "$dll" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z'); do
+    if ! grep -qw -- "$name" <<<"$SYSTEM_DLLS"; then
+      echo "  $dll imports $name"
+      ok=1
+    fi
+  done
+  return $ok
+}
+
+# --- Wine --------------------------------------------------------------------
+
+XVFB_PID=""
+cleanup() {
+  if [ -d "$PREFIX" ]; then
+    # Ends this prefix's wineserver (and with it any process left in it).
+    WINEPREFIX=$PREFIX "$WINESERVER" -k >/dev/null 2>&1 || true
+  fi
+  if [ -n "$XVFB_PID" ]; then
+    kill "$XVFB_PID" 2>/dev/null || true
+    wait "$XVFB_PID" 2>/dev/null || true
+  fi
+}
+trap cleanup EXIT
+
+start_xvfb() {
+  local n
+  for n in $(seq 90 140); do
+    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    XVFB_PID=$!
+    for _ in $(seq 50); do
+      [ -e "/tmp/.X11-unix/X$n" ] && break
+      kill -0 "$XVFB_PID" 2>/dev/null || break
+      sleep 0.1
+    done
+    if kill -0 "$XVFB_PID" 2>/dev/null && [ -e "/tmp/.X11-unix/X$n" ]; then
+      export DISPLAY=":$n"
+      return 0
+    fi
+    wait "$XVFB_PID" 2>/dev/null
+    XVFB_PID=""
+  done
+  echo "no free X display for Xvfb" >&2
+  return 1
+}
+
+wine() { "$WINE" "$@"; }
+winpath() { printf 'Z:%s' "$(tr '/' '\\' <<<"$1")"; }
+
+# The default value of a registry key, or nothing when the key is missing.
+reg_default() {
+  wine reg query "$1" /ve 2>/dev/null | tr -d '\r' | sed -n 's/^\s*(Default)\s*REG_SZ\s*//p'
+}
+reg_missing() { ! wine reg query "$1" >/dev/null 2>&1; }
+
+registered_ok() {
+  local dll_path=$1
+  [ "$(reg_default "HKCR\\CLSID\\$CLSID")" = VemlarTSD ] || { echo "  class key"; return 1; }
+  [ "$(reg_default "HKCR\\CLSID\\$CLSID\\InprocServer32")" = "$dll_path" ] ||
+    { echo "  InprocServer32 is $(reg_default "HKCR\\CLSID\\$CLSID\\InprocServer32")"; return 1; }
+  [ "$(reg_default "HKCR\\CLSID\\$CLSID\\ProgID")" = AddIn.VemlarTSD ] || { echo "  ProgID"; return 1; }
+  [ "$(reg_default 'HKCR\AddIn.VemlarTSD')" = VemlarTSD ] || { echo "  ProgID key"; return 1; }
+  [ "$(reg_default 'HKCR\AddIn.VemlarTSD\Clsid')" = "$CLSID" ] || { echo "  ProgID class"; return 1; }
+  if wine reg query "HKCR\\CLSID\\$CLSID\\InprocServer32" /v ThreadingModel >/dev/null 2>&1; then
+    echo "  a threading model is registered"
+    return 1
+  fi
+}
+
+unregistered_ok() {
+  local root=$1
+  reg_missing "$root\\CLSID\\$CLSID" && reg_missing "$root\\AddIn.VemlarTSD"
+}
+
+per_user_ok() {
+  local dll=$1
+  wine regsvr32 /s /n /i:user "$dll" >/dev/null 2>&1 || { echo "  regsvr32 /i:user failed"; return 1; }
+  [ "$(reg_default 'HKCU\Software\Classes\AddIn.VemlarTSD\Clsid')" = "$CLSID" ] ||
+    { echo "  no per-user ProgID key"; return 1; }
+  wine regsvr32 /s /u /n /i:user "$dll" >/dev/null 2>&1 || { echo "  regsvr32 /u /i:user failed"; return 1; }
+  unregistered_ok 'HKCU\Software\Classes' || { echo "  per-user keys left behind"; return 1; }
+}
+
+# Counts the GoogleTest results of the COM tests.
+run_com_tests() {
+  local out
+  out=$(VTSD_DLL=$(winpath "$X64/VemlarTSD.dll") timeout 300 "$WINE" "$X64/com_tests.exe" 2>&1)
+  local ok bad
+  ok=$(grep -c '^\[       OK \]' <<<"$out")
+  bad=$(grep -c '^\[  FAILED  \] [A-Za-z_]*\.[A-Za-z_]* (' <<<"$out")
+  passed=$((passed + ok))
+  failed=$((failed + bad))
+  echo "com_tests: $ok passed, $bad failed"
+  if [ "$bad" -ne 0 ] || [ "$ok" -eq 0 ]; then
+    echo "$out" | grep -vE '^\[ +(RUN|OK) ' | tail -n 60
+    [ "$ok" -eq 0 ] && [ "$bad" -eq 0 ] && failed=$((failed + 1))
+  fi
+}
+
+# Counts the scenario results.
+run_scenarios() {
+  local sim=$ROOT/build/linux/bin/merxa-sim out last n_pass n_fail
+  local args=(--host "$WINE $X64/vtsd-host.exe" --wine-paths --platform windows)
+  [ -x "$sim" ] && args+=(--sim "$sim")
+  out=$(python3 "$ROOT/tests/scenarios/run_scenarios.py" "${args[@]}" \
+    "$ROOT"/tests/scenarios/*.jsonl "$ROOT"/tests/windows/scenarios/*.jsonl 2>&1)
+  echo "$out"
+  last=$(tail -n 1 <<<"$out")
+  n_pass=$(sed -n 's/^scenarios: \([0-9]*\) passed.*/\1/p' <<<"$last")
+  n_fail=$(sed -n 's/^scenarios: [0-9]* passed, \([0-9]*\) failed.*/\1/p' <<<"$last")
+  if [ -z "$n_pass" ]; then
+    failed=$((failed + 1))
+    return
+  fi
+  passed=$((passed + n_pass))
+  failed=$((failed + n_fail))
+}
+
+# --- the run -----------------------------------------------------------------
+
+started=$(date +%s)
+ensure_packages
+"$ROOT/cmake/windows/build.sh" || { echo "windows: 0 passed, 1 failed"; exit 1; }
+if [ ! -x "$ROOT/build/linux/bin/merxa-sim" ]; then
+  log "building the Linux tree for the terminal simulator"
+  "$ROOT/run.sh" build >/dev/null
+fi
+
+for arch in x86:i686 x64:x86_64; do
+  dir=${arch%%:*}
+  objdump=${arch##*:}-w64-mingw32-objdump
+  check "exports of win-$dir/VemlarTSD.dll" exports_ok "$ROOT/build/win-$dir/bin/VemlarTSD.dll" "$objdump"
+  check "imports of win-$dir/VemlarTSD.dll are Windows system DLLs" \
+    imports_ok "$ROOT/build/win-$dir/bin/VemlarTSD.dll" "$objdump"
+done
+
+start_xvfb || { echo "windows: $passed passed, $((failed + 1)) failed"; exit 1; }
+export WINEPREFIX=$PREFIX WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export LANG=C.UTF-8 LC_ALL=C.UTF-8
+rm -rf "$PREFIX"
+log "making a fresh 64-bit Wine prefix"
+wine wineboot -i >/dev/null 2>&1
+WINEPREFIX=$PREFIX "$WINESERVER" -w
+
+DLL=$(winpath "$X64/VemlarTSD.dll")
+check "regsvr32 registers the x86-64 DLL" wine regsvr32 /s "$DLL"
+check "registration keys" registered_ok "$DLL"
+
+log "COM tests of the DLL"
+run_com_tests
+log "scenarios through vtsd-host.exe"
+run_scenarios
+
+check "per-user registration through regsvr32 /i:user" per_user_ok "$DLL"
+check "regsvr32 /u unregisters the DLL" wine regsvr32 /s /u "$DLL"
+check "registration keys are gone" unregistered_ok HKCR
+
+echo "Windows tests took $(($(date +%s) - started)) s"
+echo "windows: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
