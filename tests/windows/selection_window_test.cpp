@@ -16,9 +16,12 @@
 #include <vector>
 
 #include "addin/messages.hpp"
+#include "addin/temp_dir.hpp"
 #include "platform/dialogs.hpp"
 #include "platform/win32/wide.hpp"
+#include "selection/selection_database.hpp"
 #include "selection/selection_window.hpp"
+#include "selection/task_upload.hpp"
 
 namespace vtsd {
 namespace {
@@ -358,6 +361,46 @@ TEST_F(NativeSelectionWindow, RussianSourceWindowScreenshot) {
   EXPECT_EQ(out, "Накладные");
   EXPECT_EQ(seen.caption, "Vemlar TSD: Выберите модуль для загрузки.");
   EXPECT_EQ(seen.okText, "Выбрать");
+}
+
+// The task replacement question: a box of its own, owned by no window,
+// whose No leaves the task file as it was.
+TEST(NativeReplacementQuestion, AskedWithoutOwnerAndNoCancels) {
+  wchar_t base[MAX_PATH];
+  ::GetTempPathW(MAX_PATH, base);
+  const std::string dir = Narrow(base, std::wcslen(base)) + "vtsd-selection-window-test\\";
+  ::CreateDirectoryW(platform::Widen(dir).c_str(), nullptr);
+  SetTempDir(dir);
+  SetMessageLanguage(Language::English);
+  ASSERT_TRUE(CreateSelectionDatabase());
+  const char* xml = "<Table PodborName=\"Picking 7\"><Record a=\"4601\" b=\"3\"/></Table>";
+  ASSERT_TRUE(AddSelectionTask(xml, kSelectionFileName));
+
+  std::string caption, text;
+  HWND owner = reinterpret_cast<HWND>(1);
+  std::thread user([&] {
+    HWND box = WaitFor([] { return ::FindWindowW(L"#32770", L"Vemlar TSD"); });
+    if (!box) return;
+    caption = TextOf(box);
+    text = BoxText(box);
+    owner = ::GetWindow(box, GW_OWNER);
+    Screenshot(box, "replace-question-en");
+    Press(box, IDNO);
+  });
+  std::string error;
+  try {
+    AddSelectionTask(xml, kSelectionFileName);
+  } catch (const DriverError& e) {
+    error = e.text();
+  }
+  user.join();
+  EXPECT_EQ(error, "7Unloading canceled by the user.");
+  EXPECT_EQ(caption, "Vemlar TSD");
+  EXPECT_EQ(text,
+            "In TSD, the task of selecting the name Picking 7 already exists. Delete the task and upload a new one? "
+            "If you click No, the download will be canceled.");
+  EXPECT_EQ(owner, nullptr);
+  SetMessageLanguage(Language::Russian);
 }
 
 }  // namespace
