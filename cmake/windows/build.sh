@@ -15,9 +15,8 @@ PCRE2_VERSION=10.42-1
 PACKAGES=(cmake ninja-build g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
   binutils-mingw-w64 dpkg-dev tcl nlohmann-json3-dev make googletest)
 
-log() { printf '==> %s\n' "$*" >&2; }
-
-as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+# shellcheck source=packages.sh
+. "$ROOT/cmake/windows/packages.sh"
 
 # Runs a step quietly into a log file; on failure shows the log's tail.
 quiet() {
@@ -29,17 +28,6 @@ quiet() {
     tail -n 40 "$LOGS/$name.log" >&2
     exit 1
   fi
-}
-
-ensure_packages() {
-  local missing=()
-  for p in "${PACKAGES[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-  done
-  [ ${#missing[@]} -eq 0 ] && return 0
-  log "installing ${missing[*]}"
-  as_root apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq "${missing[@]}" >/dev/null
 }
 
 # apt-get source needs deb-src entries; they are added next to the Debian
@@ -166,7 +154,7 @@ build_project() {
   cmake --build "$bdir" -j "$JOBS"
 }
 
-ensure_packages
+ensure_packages "${PACKAGES[@]}"
 fetch_source sqlite3 sqlite3
 fetch_source pcre2 "pcre2=$PCRE2_VERSION"
 fetch_source pugixml pugixml

@@ -11,34 +11,23 @@ ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 WINE=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver64
 [ -x "$WINESERVER" ] || WINESERVER=/usr/lib/wine/wineserver
-PREFIX=$ROOT/build/wine-test
+# A fresh prefix every run; VTSD_WINE_PREFIX may name another one under build/.
+PREFIX=${VTSD_WINE_PREFIX:-$ROOT/build/wine-test}
 X64=$ROOT/build/win-x64/bin
 X86=$ROOT/build/win-x86/bin
 CLSID='{EC47D14C-FAE9-4E53-9420-9D021502E767}'
 PACKAGES=(wine64 xvfb python3 binutils-mingw-w64)
+# shellcheck source=../../cmake/windows/packages.sh
+. "$ROOT/cmake/windows/packages.sh"
 
 passed=0
 failed=0
-log() { printf '==> %s\n' "$*" >&2; }
 pass() { passed=$((passed + 1)); echo "ok   $1"; }
 fail() { failed=$((failed + 1)); echo "FAIL $1"; }
 check() {
   local name=$1
   shift
   if "$@"; then pass "$name"; else fail "$name"; fi
-}
-
-ensure_packages() {
-  local missing=()
-  for p in "${PACKAGES[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-  done
-  [ ${#missing[@]} -eq 0 ] && return 0
-  log "installing ${missing[*]}"
-  local sudo=""
-  [ "$(id -u)" -ne 0 ] && sudo=sudo
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
 }
 
 # --- the binaries ------------------------------------------------------------
@@ -146,20 +135,32 @@ per_user_ok() {
   unregistered_ok 'HKCU\Software\Classes' || { echo "  per-user keys left behind"; return 1; }
 }
 
-# Counts the GoogleTest results of the COM tests.
-run_com_tests() {
-  local out
-  out=$(VTSD_DLL=$(winpath "$X64/VemlarTSD.dll") timeout 300 "$WINE" "$X64/com_tests.exe" 2>&1)
-  local ok bad
+# Runs one GoogleTest program under Wine and counts its results.
+run_gtest_program() {
+  local exe=$1 out ok bad
+  local pictures=""
+  [ -n "${VTSD_SCREENSHOTS:-}" ] && pictures=$(winpath "$VTSD_SCREENSHOTS")
+  out=$(VTSD_DLL=$(winpath "$X64/VemlarTSD.dll") VTSD_SCREENSHOTS=$pictures \
+    timeout 300 "$WINE" "$exe" 2>&1)
   ok=$(grep -c '^\[       OK \]' <<<"$out")
-  bad=$(grep -c '^\[  FAILED  \] [A-Za-z_]*\.[A-Za-z_]* (' <<<"$out")
+  bad=$(grep -c '^\[  FAILED  \] [A-Za-z_0-9/]*\.[A-Za-z_0-9/]* (' <<<"$out")
   passed=$((passed + ok))
   failed=$((failed + bad))
-  echo "com_tests: $ok passed, $bad failed"
+  echo "$(basename "$exe"): $ok passed, $bad failed"
   if [ "$bad" -ne 0 ] || [ "$ok" -eq 0 ]; then
     echo "$out" | grep -vE '^\[ +(RUN|OK) ' | tail -n 60
     [ "$ok" -eq 0 ] && [ "$bad" -eq 0 ] && failed=$((failed + 1))
   fi
+}
+
+# The selection window's test program ran with the others above; with
+# VTSD_SCREENSHOTS naming a directory it saved pictures of the window there,
+# which become PNG files beside them.
+run_selection_window_tests() {
+  [ -n "${VTSD_SCREENSHOTS:-}" ] || return 0
+  mkdir -p "$VTSD_SCREENSHOTS"
+  python3 "$ROOT/tests/windows/bmp_to_png.py" "$VTSD_SCREENSHOTS" "$VTSD_SCREENSHOTS" ||
+    fail "pictures of the selection window"
 }
 
 # Counts the scenario results.
@@ -184,7 +185,7 @@ run_scenarios() {
 # --- the run -----------------------------------------------------------------
 
 started=$(date +%s)
-ensure_packages
+ensure_packages "${PACKAGES[@]}"
 "$ROOT/cmake/windows/build.sh" || { echo "windows: 0 passed, 1 failed"; exit 1; }
 if [ ! -x "$ROOT/build/linux/bin/merxa-sim" ]; then
   log "building the Linux tree for the terminal simulator"
@@ -211,8 +212,13 @@ DLL=$(winpath "$X64/VemlarTSD.dll")
 check "regsvr32 registers the x86-64 DLL" wine regsvr32 /s "$DLL"
 check "registration keys" registered_ok "$DLL"
 
-log "COM tests of the DLL"
-run_com_tests
+log "GoogleTest programs of the Windows build"
+[ -n "${VTSD_SCREENSHOTS:-}" ] && mkdir -p "$VTSD_SCREENSHOTS"
+for exe in "$X64"/*_tests.exe; do
+  [ -f "$exe" ] && run_gtest_program "$exe"
+done
+log "the selection window"
+run_selection_window_tests
 log "scenarios through vtsd-host.exe"
 run_scenarios
 
