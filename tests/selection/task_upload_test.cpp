@@ -212,6 +212,20 @@ TEST_F(AddSelectionTaskTest, FailuresLeaveTheFileAsFetched) {
   EXPECT_TRUE(dialogs.boxes.empty());
 }
 
+// A key read back from the terminal's file is put into statements as it is;
+// one that carries more SQL must not run that SQL.
+TEST_F(AddSelectionTaskTest, KeyCarryingMoreSqlIsRefusedNotRun) {
+  Db(PodborPath()).Exec(
+      "INSERT INTO Registry(N,Name,RealName) VALUES (1,'Evil','0001; DELETE FROM Registry');"
+      "INSERT INTO Registry(N,Name,RealName) VALUES (2,'Kept','0002')");
+  const std::string before = test::Dump(PodborPath());
+  dialogs.Answer(BoxAnswer::Yes);
+  const std::string error =
+      RaisedText([&] { AddSelectionTask("<Table PodborName=\"Evil\"/>", "Podbor.db", At143507); });
+  EXPECT_EQ(error.rfind("SQL text holds more than one statement", 0), 0u) << error;
+  EXPECT_EQ(test::Dump(PodborPath()), before);
+}
+
 TEST_F(AddSelectionTaskTest, FileThatCannotBeOpenedGivesOpenMessage) {
   ASSERT_TRUE(platform::RemoveFile(PodborPath()));
   ASSERT_EQ(::mkdir(PodborPath().c_str(), 0700), 0);
