@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
+#include <regex>
+
 #include "addin/temp_dir.hpp"
 #include "platform/files.hpp"
 #include "selection/selection_database.hpp"
@@ -29,6 +32,25 @@ TEST(TaskKey, TakesTheTimeDigits) {
   };
   for (const auto& c : cases) EXPECT_EQ(TaskKey(c.time), c.key) << c.time;
   EXPECT_EQ(TaskDateText({"10.12.2026", "14:35:07"}), "10.12.2026 14:35:07");
+}
+
+// The environment's time locale gives the formats; an unknown locale name
+// falls back to the C formats instead of failing.
+TEST(LocalDateTime, FormatsComeFromTheEnvironmentLocale) {
+  const char* previous = std::getenv("LC_ALL");
+  const std::string saved = previous ? previous : "";
+  for (const char* locale : {"C", "xx_XX.no-such-locale"}) {
+    ::setenv("LC_ALL", locale, 1);
+    const LocalDateTimeText now = platform::CurrentLocalDateTime();
+    EXPECT_TRUE(std::regex_match(now.date, std::regex(R"(\d\d/\d\d/\d\d)"))) << locale << ": " << now.date;
+    EXPECT_TRUE(std::regex_match(now.time, std::regex(R"(\d\d:\d\d:\d\d)"))) << locale << ": " << now.time;
+    EXPECT_TRUE(std::regex_match(TaskKey(now.time), std::regex(R"(0000\d{6})")));
+  }
+  if (previous) {
+    ::setenv("LC_ALL", saved.c_str(), 1);
+  } else {
+    ::unsetenv("LC_ALL");
+  }
 }
 
 // Clocks at fixed instants, so that keys are known in advance.
