@@ -140,9 +140,12 @@ bool CreateSelectionWindow(const SelectionWindowRequest& request) {
 SelectionWindowEvent WaitNativeSelectionWindow(const SelectionWindowRequest& request) {
   NativeWindowState& s = State();
   if (s.windowHandle == nullptr && !CreateSelectionWindow(request)) {
-    SelectionWindowEvent gone;
-    gone.kind = SelectionWindowEvent::Destroyed;
-    return gone;
+    // No window to choose in: reported as lines that cannot be read, so the
+    // call fails with the window-building message rather than as a cancel.
+    SelectionWindowEvent failed;
+    failed.kind = SelectionWindowEvent::Ok;
+    failed.selected = {-1};
+    return failed;
   }
   s.pending = SelectionWindowEvent{};
   s.isRunning = true;

@@ -12,8 +12,9 @@ namespace vtsd::platform {
 
 // Shows the window on the first wait after it was closed, then runs its
 // message loop until the user presses OK or Cancel, asks to close it, or the
-// window goes away. An OK reports the selected lines' indices (-1 when they
-// could not be read).
+// window goes away. An OK reports the selected lines' indices; -1 stands for
+// lines that could not be read, and is also the answer when the window
+// cannot be made at all.
 SelectionWindowEvent WaitNativeSelectionWindow(const SelectionWindowRequest& request);
 
 // Destroys the window (when open) and drops its class.
