@@ -210,8 +210,9 @@ void AnswerBox(HWND window, Seen& seen, int button, const char* screenshot = nul
   seen.boxOwnedByWindow.push_back(::GetWindow(box, GW_OWNER) == window);
   if (screenshot) Screenshot(box, screenshot);
   Press(box, button);
-  // The window takes input again once its box is gone.
-  WaitFor([window] { return ::IsWindowEnabled(window) ? window : nullptr; });
+  // The next box is looked for only once this one is gone and the window
+  // takes input again.
+  WaitFor([box, window] { return !::IsWindow(box) && ::IsWindowEnabled(window) ? window : nullptr; });
 }
 
 bool SameRect(const RECT& r, int x, int y, int w, int h) {
