@@ -86,7 +86,7 @@ test_package() {
 run_demo() {
   ensure_packages "${LINUX_PACKAGES[@]}"
   cmake -S "$ROOT" -B "$ROOT/build/linux" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build "$ROOT/build/linux" -j "$JOBS" --target vtsd-host merxa-sim
+  cmake --build "$ROOT/build/linux" -j "$JOBS" --target vtsd-host merxa-sim >&2
   python3 "$ROOT/tools/demo/demo.py" --bin "$ROOT/build/linux/bin"
 }
 
