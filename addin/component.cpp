@@ -14,21 +14,6 @@ namespace vtsd {
 
 namespace {
 bool g_sqlite_loaded = false;
-
-// GetPropVal and SetPropVal catch every failure themselves and answer S_OK.
-template <typename Body>
-long CatchAtBoundary(Body body) {
-  try {
-    return body();
-  } catch (const DriverError& e) {
-    SetReportedErrorText(e.text());
-  } catch (const std::exception& e) {
-    SetReportedErrorText(e.what());
-  } catch (...) {
-    SetReportedErrorText("Unknown failure");
-  }
-  return kS_OK;
-}
 }  // namespace
 
 bool SqliteLibraryLoaded() { return g_sqlite_loaded; }
@@ -109,7 +94,7 @@ long Component::GetPropName(long number, long alias, std::string& name) {
 long Component::GetPropVal(long number, Value& value) {
   value = Value();
   if (number < 0 || number >= kPropertyCount) return kS_FALSE;
-  return CatchAtBoundary([&] {
+  ReportFailures([&] {
     const ConnectionSettingsRecord& s = ConnectionSettings();
     switch (number) {
       case kPropIpAdress:
@@ -129,21 +114,25 @@ long Component::GetPropVal(long number, Value& value) {
         value = Value::Bool(prop_ChooseDownloadSource_);
         break;
     }
-    return kS_OK;
   });
+  return kS_OK;
 }
 
 long Component::SetPropVal(long number, const Value& value) {
   // The value is converted to text before the number is looked at, so a value
   // without text form fails (and is reported) even for an unknown number.
-  return CatchAtBoundary([&] {
+  long result = kS_OK;
+  ReportFailures([&] {
     std::string text;
     try {
       text = value.ToText();
     } catch (const std::exception&) {
       Raise(settings_text::kInvalidType);
     }
-    if (number < 0 || number >= kPropertyCount) return kS_FALSE;
+    if (number < 0 || number >= kPropertyCount) {
+      result = kS_FALSE;
+      return;
+    }
     ConnectionSettingsRecord& s = ConnectionSettings();
     switch (number) {
       case kPropIpAdress:
@@ -172,8 +161,8 @@ long Component::SetPropVal(long number, const Value& value) {
         break;
       }
     }
-    return kS_OK;
   });
+  return result;
 }
 
 long Component::IsPropReadable(long number, bool& readable) {

@@ -45,8 +45,13 @@ long CallDriverMethod(long method, Value& ret, ParamArray& params) {
   ret = Value::Int(0);
   if (method < 0 || method >= kMethodCount) return kS_FALSE;
   MethodCall call{params, ret};
+  ReportFailures([&] { kHandlers[method](call); });
+  return kS_OK;
+}
+
+void ReportFailures(const std::function<void()>& body) {
   try {
-    kHandlers[method](call);
+    body();
   } catch (const DriverError& e) {
     SetReportedErrorText(e.text());
   } catch (const std::bad_alloc&) {
@@ -56,7 +61,6 @@ long CallDriverMethod(long method, Value& ret, ParamArray& params) {
   } catch (...) {
     SetReportedErrorText("Unknown failure");
   }
-  return kS_OK;
 }
 
 void HandleGetVersion(MethodCall& call) { call.ret = Value::Text("1.2"); }

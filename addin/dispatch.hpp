@@ -2,6 +2,8 @@
 // no other subsystem.
 #pragma once
 
+#include <functional>
+
 #include "addin/params.hpp"
 
 namespace vtsd {
@@ -13,6 +15,11 @@ constexpr long kS_FALSE = 1;
 // 0..13 give S_FALSE; otherwise the handler runs inside one catch that turns
 // every failure into ReportedErrorText, and the result is S_OK.
 long CallDriverMethod(long method, Value& ret, ParamArray& params);
+
+// The one catch of the host boundary: runs `body` and turns any failure it
+// raises into ReportedErrorText. CallAsFunc, GetPropVal and SetPropVal use it,
+// so no failure ever reaches the host as an exception.
+void ReportFailures(const std::function<void()>& body);
 
 // The address written to element 6 of GetDescription.
 constexpr const char* kDownloadPage = "https://vemlar.example/tsd/driver";
