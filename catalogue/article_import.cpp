@@ -19,6 +19,10 @@ const Msg kOpenFailed{"5Ошибка открытия БД при записи �
 const Msg kInsertFailed{"5Ошибка при заполнение базы данных,не выполнился инсерт.",
                         "5Error while unloading table, try again."};
 
+// Attribute positions the Articule table has a column for: Articule, then
+// Field_2 .. Field_15.
+constexpr size_t kArticleColumns = 15;
+
 void AppendDecimal(std::string& out, size_t n) {
   char digits[24];
   const auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
@@ -54,6 +58,10 @@ bool ImportArticleTable(std::string table_text) {
     statement.assign("insert into Articule (");
     values.assign(") values(");
     record.ForEachAttribute([&](size_t position, const char* name, const char* value) {
+      // An attribute past the last column can never be inserted; failing
+      // here keeps a record with a huge number of attributes from growing
+      // a statement that the database would take ages to parse and refuse.
+      if (position > kArticleColumns) Raise(kInsertFailed);
       if (position == 1) {
         statement.append("Articule");
       } else {
