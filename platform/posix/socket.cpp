@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <string>
 
 #include "platform/socket.hpp"
 
@@ -28,10 +29,13 @@ void RecordError(int err) {
   }
 }
 
+// Dotted-decimal text as the classic conversion reads it (trailing blanks
+// allowed). A text that is no address gives the invalid address, which is
+// never bound: it must never widen the listener to every interface.
 in_addr_t ParseAddress(const std::string& text) {
   in_addr addr{};
-  if (::inet_pton(AF_INET, text.c_str(), &addr) == 1) return addr.s_addr;
-  return htonl(INADDR_ANY);
+  if (text.find('\0') == std::string::npos && ::inet_aton(text.c_str(), &addr) != 0) return addr.s_addr;
+  return htonl(INADDR_NONE);
 }
 }  // namespace
 
@@ -56,6 +60,7 @@ bool BindIPv4(SocketHandle socket, const std::string& address, uint16_t port) {
   sa.sin_family = AF_INET;
   sa.sin_port = htons(port);
   sa.sin_addr.s_addr = ParseAddress(address);
+  if (sa.sin_addr.s_addr == htonl(INADDR_NONE)) return false;
   return ::bind(Fd(socket), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
 }
 

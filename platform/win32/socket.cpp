@@ -1,7 +1,11 @@
+#ifndef _WINSOCK_DEPRECATED_NO_WARNINGS
+#define _WINSOCK_DEPRECATED_NO_WARNINGS
+#endif
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
 #include <atomic>
+#include <string>
 
 #include "platform/socket.hpp"
 
@@ -23,10 +27,12 @@ void RecordError(int err) {
   }
 }
 
+// Dotted-decimal text as the classic conversion reads it. A text that is no
+// address gives the invalid address, which is never bound: it must never
+// widen the listener to every interface.
 unsigned long ParseAddress(const std::string& text) {
-  IN_ADDR addr{};
-  if (::inet_pton(AF_INET, text.c_str(), &addr) == 1) return addr.s_addr;
-  return htonl(INADDR_ANY);
+  if (text.find('\0') != std::string::npos) return INADDR_NONE;
+  return ::inet_addr(text.c_str());
 }
 }  // namespace
 
@@ -56,6 +62,7 @@ bool BindIPv4(SocketHandle socket, const std::string& address, uint16_t port) {
   sa.sin_family = AF_INET;
   sa.sin_port = htons(port);
   sa.sin_addr.s_addr = ParseAddress(address);
+  if (sa.sin_addr.s_addr == htonl(INADDR_NONE)) return false;
   return ::bind(Sock(socket), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
 }
 
