@@ -131,9 +131,16 @@ bool ReceiveRemoteFile(SocketHandle device, const std::string& local_name) {
   return true;
 }
 
+// A directory the terminal names may come without its closing separator;
+// the file name is joined with one either way.
+static std::string InDirectory(const std::string& directory, const std::string& name) {
+  const char last = directory.empty() ? '\\' : directory.back();
+  return last == '\\' || last == '/' ? directory + name : directory + "\\" + name;
+}
+
 std::string UploadPath(SocketHandle device, const std::string& name,
                        const std::string& name_on_terminal) {
-  if (name == "Merxa.db") return QueryTerminalValue(device, "MerxaDir") + name_on_terminal;
+  if (name == "Merxa.db") return InDirectory(QueryTerminalValue(device, "MerxaDir"), name_on_terminal);
   if (name == "MerxaSetup.db") return "\\" + name_on_terminal;
   if (name == "Podbor.db" && IsVersion5()) return "Merxa5\\Order\\" + name_on_terminal;
   return name_on_terminal;
@@ -142,7 +149,7 @@ std::string UploadPath(SocketHandle device, const std::string& name,
 std::string DownloadPath(SocketHandle device, const std::string& name) {
   if (name == "MerxaSetup.db") return "\\" + name;
   if (name == "Podbor.db") return IsVersion5() ? "Merxa5\\Order\\" + name : std::string();
-  if (name == "Orders.db") return QueryTerminalValue(device, "OrderDir") + name;
+  if (name == "Orders.db") return InDirectory(QueryTerminalValue(device, "OrderDir"), name);
   return std::string();
 }
 
