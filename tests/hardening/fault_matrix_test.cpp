@@ -1,0 +1,334 @@
+// The terminal methods against a simulated terminal that fails at every
+// request of the method's exchange: the connection closed, the terminal
+// stalled, or a reply that is no frame. Every run must end in a failure the
+// host can read (return value 0, a coded message), release every descriptor
+// and local file it took, leave the terminal's files as they were when the
+// method had not yet started writing them, and leave the link usable: a
+// following Open and Close work against the terminal reconnecting.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "addin/dispatch.hpp"
+#include "addin/messages.hpp"
+#include "addin/names.hpp"
+#include "addin/settings.hpp"
+#include "addin/temp_dir.hpp"
+#include "catalogue/upload_state.hpp"
+#include "link/connection.hpp"
+#include "link/framing.hpp"
+#include "platform/dialogs.hpp"
+#include "selection/selection_window.hpp"
+#include "tests/hardening/terminal_process.hpp"
+
+namespace vtsd {
+namespace {
+
+namespace fs = std::filesystem;
+using hardening::TerminalProcess;
+
+class VectorParams : public ParamArray {
+ public:
+  explicit VectorParams(std::vector<Value> v) : values(std::move(v)) {}
+  Value Read(int i) const override { return i >= 0 && size_t(i) < values.size() ? values[i] : Value(); }
+  void Write(int i, const Value& v) override {
+    if (i >= 0 && size_t(i) < values.size()) values[i] = v;
+  }
+  std::vector<Value> values;
+};
+
+// The user of these runs: every box is answered with its first button, the
+// selection window returns its first entry.
+class AgreeingDialogs : public platform::DialogProvider {
+ public:
+  platform::BoxAnswer ShowMessageBox(const platform::MessageBoxRequest& request, platform::BoxCloser*) override {
+    return request.kind == platform::BoxKind::Info ? platform::BoxAnswer::Ok : platform::BoxAnswer::Yes;
+  }
+  platform::SelectionWindowEvent WaitSelectionWindow(const platform::SelectionWindowRequest&) override {
+    platform::SelectionWindowEvent e;
+    e.kind = platform::SelectionWindowEvent::Ok;
+    e.selected = {0};
+    return e;
+  }
+};
+
+struct CallOutcome {
+  Value ret;
+  std::string error;
+};
+
+CallOutcome Call(int method, std::vector<Value> params) {
+  SetReportedErrorText("");
+  VectorParams array(std::move(params));
+  CallOutcome out;
+  CallDriverMethod(method, out.ret, array);
+  out.error = GetReportedErrorText();
+  if (method == kOpen && out.ret == Value::Int(1)) out.error = array.values[0].ToText();
+  return out;
+}
+
+bool Coded(const CallOutcome& r) { return r.error.size() > 1 && CodeOfMark(r.error) >= 0; }
+
+const char kCatalogue[] =
+    "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<Table>\r\n"
+    "<Record Articule=\"4601\" Name=\"Tea\" Unit=\"pcs\" Price=\"10.50\"/>\r\n"
+    "<Record Articule=\"4602\" Name=\"Coffee\" Unit=\"pcs\" Price=\"7\"/>\r\n"
+    "</Table>";
+const char kTask[] =
+    "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<Table PodborName=\"Picking 7\">\r\n"
+    "<Record Articule=\"4601\" Quantity=\"3\"/>\r\n"
+    "<Record Articule=\"4602\" Quantity=\"1.5\"/>\r\n</Table>";
+const char kDocuments[] =
+    R"({"documents": [{"name": "Order A", "key": "A1", "lines": [["100", "1"], ["101", "2"]]}]})";
+
+struct Operation {
+  const char* name;
+  int method;
+  bool opens_first;  // the method needs a connection the host opened
+  std::vector<std::string> terminal_options;
+  std::function<std::vector<Value>(int32_t device)> params;
+};
+
+const std::vector<Operation>& Operations() {
+  static const std::vector<Operation> ops = {
+      {"DeviceTest", kDeviceTest, false, {}, [](int32_t) { return std::vector<Value>{Value(), Value()}; }},
+      {"Close", kClose, true, {}, [](int32_t d) { return std::vector<Value>{Value::Int(d)}; }},
+      {"UploadTable", kUploadTable, true, {},
+       [](int32_t d) { return std::vector<Value>{Value::Int(d), Value::Text(kCatalogue), Value::Text("last")}; }},
+      {"ClearTable", kClearTable, true, {}, [](int32_t d) { return std::vector<Value>{Value::Int(d)}; }},
+      {"UnloadTaskForSelection", kUnloadTaskForSelection, true, {},
+       [](int32_t d) { return std::vector<Value>{Value::Int(d), Value::Text(kTask)}; }},
+      {"DownloadTable", kDownloadTable, true, {"--documents", kDocuments},
+       [](int32_t d) { return std::vector<Value>{Value::Int(d), Value()}; }},
+  };
+  return ops;
+}
+
+enum class Fault { None, Close, Stall, Garbage };
+const char* FaultName(Fault f) {
+  switch (f) {
+    case Fault::None: return "none";
+    case Fault::Close: return "close";
+    case Fault::Stall: return "stall";
+    case Fault::Garbage: return "garbage";
+  }
+  return "?";
+}
+
+bool IsWrite(const std::string& command) {
+  return command == "CreateFile" || command == "DeleteFile" || command == "WriteFile";
+}
+
+// What one run showed.
+struct RunReport {
+  std::vector<std::string> problems;
+  std::vector<std::string> method_commands;  // the requests the method itself made
+};
+
+class FaultMatrix : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { table_.clear(); }
+  static void TearDownTestSuite() {
+    std::ostringstream out;
+    out << "\nfault matrix\n";
+    char line[160];
+    std::snprintf(line, sizeof line, "%-24s %-8s %13s %13s\n", "operation", "fault", "points tried",
+                  "points held");
+    out << line;
+    for (const auto& row : table_) {
+      std::snprintf(line, sizeof line, "%-24s %-8s %13d %13d\n", row.operation.c_str(), row.fault.c_str(),
+                    row.tried, row.held);
+      out << line;
+    }
+    std::fputs(out.str().c_str(), stdout);
+  }
+
+  void SetUp() override {
+    SetMessageLanguage(Language::English);
+    char dir[] = "/tmp/vtsd-harden-temp-XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    temp_ = std::string(dir) + "/";
+    previous_temp_ = TempDir();
+    SetTempDir(temp_);
+    previous_limit_ = ExchangeTimeLimitMs();
+    // A stalled terminal is given up after this long.
+    SetExchangeTimeLimitMs(400);
+    platform::InstallDialogProvider(&dialogs_);
+  }
+  void TearDown() override {
+    EndConnection();
+    platform::InstallDialogProvider(nullptr);
+    SetExchangeTimeLimitMs(previous_limit_);
+    SetTempDir(previous_temp_);
+    ConnectionSettings() = ConnectionSettingsRecord{};
+    std::error_code ignored;
+    fs::remove_all(temp_, ignored);
+  }
+
+  // One run of `op` with the terminal failing as `fault` at its request `at`
+  // (counted from the terminal's first request).
+  RunReport RunOnce(const Operation& op, Fault fault, size_t at) {
+    RunReport run;
+    auto problem = [&run](const std::string& what) { run.problems.push_back(what); };
+    CatalogueUploadState() = UploadState{};
+    SelectionWindowState().isCancelled = false;
+    ConnectionSettings().IpAddress = "127.0.0.1";
+    ConnectionSettings().PortNumber = hardening::FreeLoopbackPort();
+    ConnectionSettings().TimeOut = 10;
+    ConnectionSettings().ChooseDownloadSource = false;
+
+    std::vector<std::string> options = op.terminal_options;
+    // The simulator connects again at once when a connection ends, maybe
+    // into the backlog of a listening socket the driver is about to close:
+    // it has connections to spare for that.
+    options.insert(options.end(), {"--reconnect", "4"});
+    const std::string k = std::to_string(at);
+    if (fault == Fault::Close) options.insert(options.end(), {"--close-at", k});
+    if (fault == Fault::Stall) options.insert(options.end(), {"--stall-at", k});
+    if (fault == Fault::Garbage) options.insert(options.end(), {"--garbage-at", k});
+
+    const int fds_before = hardening::OpenDescriptorCount();
+    TerminalProcess terminal;
+    if (!terminal.PrepareRoot(op.terminal_options)) {
+      problem("the simulator did not prepare its root");
+      return run;
+    }
+    const auto prepared_files = terminal.Files();
+    if (!terminal.Start(ConnectionSettings().PortNumber, options)) {
+      problem("the simulator did not start");
+      return run;
+    }
+    int32_t device = 0;
+    if (op.opens_first) {
+      const CallOutcome opened = Call(kOpen, {Value()});
+      if (opened.ret != Value::Int(1)) {
+        problem("Open failed: " + opened.error);
+        return run;
+      }
+      device = DeviceId();
+    }
+    const size_t requests_before = terminal.Commands().size();
+    // The simulator writes its order documents anew when it starts; once it
+    // has connected, nothing but the driver changes the files.
+    const auto files_before = op.opens_first ? terminal.Files() : prepared_files;
+
+    const CallOutcome result = Call(op.method, op.params(device));
+    const std::vector<std::string> commands = terminal.Commands();
+    run.method_commands.assign(commands.begin() + std::min(requests_before, commands.size()), commands.end());
+
+    if (fault == Fault::None) {
+      if (result.ret != Value::Int(1)) problem("failed without a fault: " + result.error);
+    } else {
+      if (result.ret != Value::Int(0)) problem("returned " + result.ret.ToText() + " over a broken exchange");
+      if (!Coded(result)) problem("no coded message: '" + result.error + "'");
+    }
+    for (const std::string& held : hardening::FilesHeldUnder(temp_)) problem("local file left open: " + held);
+
+    // The method had not yet written on the terminal: its files are as before.
+    const size_t first_write =
+        std::find_if(run.method_commands.begin(), run.method_commands.end(), IsWrite) - run.method_commands.begin();
+    if (fault != Fault::None && at - requests_before <= first_write && terminal.Files() != files_before) {
+      problem("the terminal's files changed before the method's first write");
+    }
+
+    // The host closes what it opened; a broken connection may refuse.
+    if (op.method != kClose && DeviceSocket() != 0 && device != 0) {
+      const CallOutcome closed = Call(kClose, {Value::Int(device)});
+      if (closed.ret != Value::Int(1) && !Coded(closed)) problem("Close after the fault: no coded message");
+    }
+    EndConnection();
+    const int fds_after = hardening::OpenDescriptorCount();
+    if (fds_after != fds_before) {
+      problem("descriptors: " + std::to_string(fds_before) + " before, " + std::to_string(fds_after) + " after");
+    }
+
+    // The link works again with the terminal connecting anew.
+    const CallOutcome reopened = Call(kOpen, {Value()});
+    if (reopened.ret != Value::Int(1)) {
+      problem("Open after the run failed: " + reopened.error);
+    } else {
+      const CallOutcome reclosed = Call(kClose, {Value::Int(DeviceId())});
+      if (reclosed.ret != Value::Int(1)) problem("Close after the run failed: " + reclosed.error);
+    }
+    EndConnection();
+    terminal.Finish(0);
+    if (hardening::OpenDescriptorCount() != fds_before) problem("descriptors changed after the reconnection");
+    return run;
+  }
+
+  void RunMatrix(const Operation& op) {
+    const RunReport clean = RunOnce(op, Fault::None, 0);
+    ASSERT_TRUE(clean.problems.empty()) << op.name << ": " << clean.problems.front();
+    const size_t n = clean.method_commands.size();
+    ASSERT_GT(n, 0u) << op.name << " made no request";
+    for (Fault fault : {Fault::Close, Fault::Stall, Fault::Garbage}) {
+      Row row{op.name, FaultName(fault), 0, 0};
+      for (size_t k = 1; k <= n; ++k) {
+        const RunReport run = RunOnce(op, fault, OpenRequests(op) + k);
+        ++row.tried;
+        if (run.problems.empty()) {
+          ++row.held;
+          continue;
+        }
+        std::string all;
+        for (const auto& p : run.problems) all += "\n  " + p;
+        ADD_FAILURE() << op.name << ", " << FaultName(fault) << " at request " << k << " ("
+                      << clean.method_commands[k - 1] << "):" << all;
+      }
+      table_.push_back(row);
+    }
+  }
+
+  // The requests Open makes before the method's own.
+  size_t OpenRequests(const Operation& op) {
+    if (!op.opens_first) return 0;
+    if (open_requests_ < 0) {
+      // Measured once: a terminal that only connects and is closed.
+      TerminalProcess terminal;
+      ConnectionSettings().IpAddress = "127.0.0.1";
+      ConnectionSettings().PortNumber = hardening::FreeLoopbackPort();
+      ConnectionSettings().TimeOut = 10;
+      terminal.Start(ConnectionSettings().PortNumber, {"--reconnect", "4"});
+      const CallOutcome opened = Call(kOpen, {Value()});
+      EXPECT_EQ(opened.ret, Value::Int(1)) << opened.error;
+      open_requests_ = static_cast<int>(terminal.Commands().size());
+      Call(kClose, {Value::Int(DeviceId())});
+      EndConnection();
+      terminal.Finish(0);
+    }
+    return static_cast<size_t>(open_requests_);
+  }
+
+  struct Row {
+    std::string operation, fault;
+    int tried, held;
+  };
+  static std::vector<Row> table_;
+  static int open_requests_;
+
+  AgreeingDialogs dialogs_;
+  std::string temp_, previous_temp_;
+  int previous_limit_ = 0;
+};
+
+std::vector<FaultMatrix::Row> FaultMatrix::table_;
+int FaultMatrix::open_requests_ = -1;
+
+TEST_F(FaultMatrix, DeviceTest) { RunMatrix(Operations()[0]); }
+TEST_F(FaultMatrix, Close) { RunMatrix(Operations()[1]); }
+TEST_F(FaultMatrix, UploadTableLast) { RunMatrix(Operations()[2]); }
+TEST_F(FaultMatrix, ClearTable) { RunMatrix(Operations()[3]); }
+TEST_F(FaultMatrix, UnloadTaskForSelection) { RunMatrix(Operations()[4]); }
+TEST_F(FaultMatrix, DownloadTable) { RunMatrix(Operations()[5]); }
+
+}  // namespace
+}  // namespace vtsd

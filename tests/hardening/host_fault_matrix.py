@@ -1,0 +1,163 @@
+#!/usr/bin/env python3
+"""UploadTable ("last") and DownloadTable through the host harness against a
+terminal simulator that fails at each request of the method's exchange.
+
+    host_fault_matrix.py --host "CMD" --sim MERXA_SIM [--wine-paths]
+                         [--platform linux|windows] [--faults close,stall,garbage]
+
+The clean run of each method counts its requests n (from the simulator's
+request log); then for each fault kind and each k in 1..n one scenario runs
+with the fault at the method's k-th request. Each must end with return value
+0 and a failure GetLastError knows (a description that is not the one for an uncoded text), and a
+following Open and Close must work with the terminal connecting again. The
+scenarios run through tests/scenarios/run_scenarios.py, so the same script
+drives the Linux harness and the Windows DLL under Wine.
+
+Prints one table (operation, fault kind, points tried, points held) and ends
+with the line "host fault matrix: N passed, M failed".
+"""
+
+import argparse
+import json
+import os
+import shlex
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+RUNNER = os.path.join(HERE, "..", "scenarios", "run_scenarios.py")
+
+CATALOGUE = ('<?xml version="1.0" encoding="utf-8"?>\r\n<Table>\r\n'
+             '<Record Articule="4601" Name="Tea" Unit="pcs" Price="10.50"/>\r\n'
+             '<Record Articule="4602" Name="Coffee" Unit="pcs" Price="7"/>\r\n</Table>')
+DOCUMENTS = json.dumps({"documents": [{"name": "Order A", "key": "A1", "lines": [["100", "1"], ["101", "2"]]}]})
+
+OPERATIONS = {
+    "UploadTable": {
+        "sim": [],
+        "answers": [],
+        "params": [{"var": "device"}, CATALOGUE, "last"],
+    },
+    "DownloadTable": {
+        "sim": ["--documents", DOCUMENTS],
+        "answers": [{"choose": ["Order A"], "press": "ok"}],
+        "params": [{"var": "device"}, None],
+    },
+}
+
+# A failure GetLastError knows: a description that is neither empty (no
+# failure recorded) nor the text for a failure without a code mark.
+KNOWN_FAILURE = {"$re": "^(?!The error is not known\\.$)."}
+
+
+def scenario(name, op, sim_args, expect_failure):
+    spec = OPERATIONS[op]
+    lines = [
+        {"scenario": {"description": name, "sim": sim_args, "timeout": 60}},
+        {"op": "Init"},
+        {"op": "SetLocale", "locale": "en_US"},
+        {"op": "CallAsFunc", "method": "SetParameter", "params": ["propIpAdress", "$ADDRESS"]},
+        {"op": "CallAsFunc", "method": "SetParameter", "params": ["propPortNumber", "$PORT"]},
+        {"op": "CallAsFunc", "method": "SetParameter", "params": ["propTimeOut", 20]},
+        {"op": "Answer", "with": [{"press": "ok", "after_ms": 200}]},
+        {"op": "CallAsFunc", "method": "Open", "save": {"0": "device"},
+         "expect": {"ret": {"vt": "i4", "v": 1}}},
+    ]
+    if spec["answers"]:
+        lines.append({"op": "Answer", "with": spec["answers"]})
+    lines.append({"op": "CallAsFunc", "method": op, "params": spec["params"],
+                  "expect": {"ret": {"vt": "i4", "v": 0 if expect_failure else 1}}})
+    if expect_failure:
+        lines.append({"op": "CallAsFunc", "method": "GetLastError",
+                      "expect": {"ret": {"vt": "i4"}, "params": [{"vt": "bstr", "v": KNOWN_FAILURE}]}})
+    lines += [
+        # The host closes what it opened; a broken link may refuse, which is
+        # not checked here.
+        {"op": "CallAsFunc", "method": "Close", "params": [{"var": "device"}], "expect": {}},
+        {"op": "Answer", "with": [{"press": "ok", "after_ms": 200}]},
+        {"op": "CallAsFunc", "method": "Open", "save": {"0": "device"},
+         "expect": {"ret": {"vt": "i4", "v": 1}}},
+        {"op": "CallAsFunc", "method": "Close", "params": [{"var": "device"}],
+         "expect": {"ret": {"vt": "i4", "v": 1}}},
+        {"op": "Done", "expect": {"hr": 0}},
+    ]
+    return lines
+
+
+def write_scenario(path, lines):
+    with open(path, "w", encoding="utf-8") as f:
+        for line in lines:
+            f.write(json.dumps(line, ensure_ascii=False) + "\n")
+
+
+def run(args, files):
+    cmd = [sys.executable, RUNNER, "--host", args.host, "--sim", args.sim, "--platform", args.platform]
+    if args.wine_paths:
+        cmd.append("--wine-paths")
+    proc = subprocess.run(cmd + files, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    return proc.returncode, proc.stdout
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--host", required=True)
+    parser.add_argument("--sim", required=True)
+    parser.add_argument("--platform", default="linux")
+    parser.add_argument("--wine-paths", action="store_true")
+    parser.add_argument("--faults", default="close,stall,garbage")
+    args = parser.parse_args()
+
+    work = tempfile.mkdtemp(prefix="vtsd-host-matrix-")
+    rows = []
+    passed = failed = 0
+    for op in OPERATIONS:
+        log = os.path.join(work, op + "-clean.jsonl")
+        clean = os.path.join(work, op + "-clean.scenario.jsonl")
+        write_scenario(clean, scenario(op + " clean", op,
+                                              OPERATIONS[op]["sim"] + ["--log", log, "--reconnect", "4"],
+                                              False))
+        code, output = run(args, [clean])
+        if code != 0:
+            print(output)
+            print("the clean run of %s failed" % op)
+            failed += 1
+            continue
+        with open(log, encoding="utf-8") as f:
+            commands = [json.loads(line).get("command", "?") for line in f if line.strip()]
+        # The method's requests come before the Close's "Disconnect" and the
+        # second connection's; Open itself sends none.
+        n = commands.index("Disconnect")
+        for fault in args.faults.split(","):
+            files = []
+            for k in range(1, n + 1):
+                path = os.path.join(work, "%s-%s-%02d.jsonl" % (op, fault, k))
+                sim = OPERATIONS[op]["sim"] + ["--%s-at" % fault, str(k), "--reconnect", "4",
+                                               "--idle-timeout", "30"]
+                write_scenario(path, scenario("%s, %s at request %d (%s)" % (op, fault, k, commands[k - 1]),
+                                              op, sim, True))
+                files.append(path)
+            code, output = run(args, files)
+            held = tried = 0
+            for line in output.splitlines():
+                if line.startswith("scenarios: "):
+                    parts = line.split()
+                    held = int(parts[1])
+                    tried = held + int(parts[3])
+            # Scenarios the runner never reached count as not held.
+            tried = len(files)
+            if held != tried:
+                print(output)
+            rows.append((op, fault, tried, held))
+            passed += held
+            failed += tried - held
+    print("\nhost fault matrix (%s)" % args.platform)
+    print("%-24s %-8s %13s %13s" % ("operation", "fault", "points tried", "points held"))
+    for op, fault, tried, held in rows:
+        print("%-24s %-8s %13d %13d" % (op, fault, tried, held))
+    print("host fault matrix: %d passed, %d failed" % (passed, failed))
+    return 0 if failed == 0 and rows else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
