@@ -2,6 +2,9 @@
 // method's handler runs in.
 #pragma once
 
+#include <string>
+
+#include "addin/messages.hpp"
 #include "addin/value.hpp"
 
 namespace vtsd {
@@ -25,5 +28,15 @@ struct MethodCall {
   Value ReadParam(int i) const { return params.Read(i); }
   void WriteParam(int i, const Value& v) { params.Write(i, v); }
 };
+
+// A parameter's text, or `wrong_type` raised when the value has none (an
+// object, an array, a value the host cannot show as a string).
+inline std::string ParamText(const Value& value, const Msg& wrong_type) {
+  try {
+    return value.ToText();
+  } catch (const LibraryError&) {
+    Raise(wrong_type);
+  }
+}
 
 }  // namespace vtsd

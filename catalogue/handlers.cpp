@@ -3,6 +3,7 @@
 #include <string>
 
 #include "addin/messages.hpp"
+#include "addin/params.hpp"
 #include "addin/settings.hpp"
 #include "addin/subsystems.hpp"
 #include "addin/value.hpp"
@@ -43,15 +44,6 @@ const Msg kClearNotConnected{
     "~Ошибка при очистке товарного справочника,Устройства с заданным ID не подключено.",
     "~Error while unloading commercial cleaning directory, devices with the specified ID is not connected."};
 
-// The parameter's text, or `wrong_type` raised when it has none.
-std::string TextOf(const Value& value, const Msg& wrong_type) {
-  try {
-    return value.ToText();
-  } catch (const LibraryError&) {
-    Raise(wrong_type);
-  }
-}
-
 bool Contains(const std::string& text, const char* word) { return text.find(word) != std::string::npos; }
 
 // The package status must be exactly one of the three words; each test names
@@ -68,9 +60,9 @@ bool ValidPackageStatus(const std::string& status) {
 void HandleUploadTable(MethodCall& call) {
   RequireConnectionSettings();
   const Value v0 = call.ReadParam(0);
-  TextOf(v0, kUploadWrongDeviceType);
-  std::string table = TextOf(call.ReadParam(1), kUploadWrongTableType);
-  const std::string status = TextOf(call.ReadParam(2), kUploadWrongStatusType);
+  ParamText(v0, kUploadWrongDeviceType);
+  std::string table = ParamText(call.ReadParam(1), kUploadWrongTableType);
+  const std::string status = ParamText(call.ReadParam(2), kUploadWrongStatusType);
   if (NumericEquals(v0, 0)) Raise(kUploadDeviceEmpty);
   if (!Contains(table, "Record")) Raise(kUploadNoData);
   if (status.empty()) Raise(kUploadStatusEmpty);
@@ -82,7 +74,7 @@ void HandleUploadTable(MethodCall& call) {
 void HandleClearTable(MethodCall& call) {
   RequireConnectionSettings();
   const Value v0 = call.ReadParam(0);
-  TextOf(v0, kClearWrongDeviceType);
+  ParamText(v0, kClearWrongDeviceType);
   if (NumericEquals(v0, 0)) Raise(kClearDeviceEmpty);
   if (!NumericEquals(v0, DeviceId())) Raise(kClearNotConnected);
   call.ret = Value::Int(ClearTableOperation(v0.ToInt32()) ? 1 : 0);

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "addin/messages.hpp"
+#include "addin/params.hpp"
 #include "addin/settings.hpp"
 #include "addin/subsystems.hpp"
 #include "addin/value.hpp"
@@ -41,22 +42,13 @@ const Msg kDownloadNotConnected{
     "6Ошибка при загрузки таблицы,Устройства с заданным ID не подключено.",
     "6Error when loading tables Devices with specified ID is not connected."};
 
-// The parameter's text, or `wrongType` raised when it has none.
-std::string TextOf(const Value& value, const Msg& wrongType) {
-  try {
-    return value.ToText();
-  } catch (const LibraryError&) {
-    Raise(wrongType);
-  }
-}
-
 }  // namespace
 
 void HandleUnloadTaskForSelection(MethodCall& call) {
   RequireConnectionSettings();
   const Value v0 = call.ReadParam(0);
-  TextOf(v0, kTaskWrongDeviceType);
-  const std::string task = TextOf(call.ReadParam(1), kTaskWrongTableType);
+  ParamText(v0, kTaskWrongDeviceType);
+  const std::string task = ParamText(call.ReadParam(1), kTaskWrongTableType);
   if (NumericEquals(v0, 0)) Raise(kTaskDeviceEmpty);
   if (task.empty()) Raise(kTaskTableEmpty);
   if (task.find("Record") == std::string::npos) Raise(kTaskNoData);
@@ -68,7 +60,7 @@ void HandleUnloadTaskForSelection(MethodCall& call) {
 void HandleDownloadTable(MethodCall& call) {
   RequireConnectionSettings();
   const Value v0 = call.ReadParam(0);
-  TextOf(v0, kDownloadWrongDeviceType);
+  ParamText(v0, kDownloadWrongDeviceType);
   if (NumericEquals(v0, 0)) Raise(kDownloadDeviceEmpty);
   if (!NumericEquals(v0, DeviceId())) Raise(kDownloadNotConnected);
   const std::string xml = DownloadTable(v0.ToInt32());
