@@ -1,6 +1,7 @@
 #include "link/framing.hpp"
 
 #include <atomic>
+#include <cstdint>
 #include <cstring>
 
 #include "addin/value.hpp"
@@ -82,6 +83,10 @@ void SendInt32(SocketHandle socket, int32_t value) {
 }
 
 void SendFrame(SocketHandle socket, const void* payload, std::size_t length) {
+  // The length goes out as a signed 32-bit count; a longer payload cannot be
+  // framed, and on a 32-bit build 4 + length could wrap round to a frame too
+  // small for its own prefix.
+  if (length > static_cast<std::size_t>(INT32_MAX)) Raise(link_text::kExchangeUnknown);
   std::vector<uint8_t> frame(4 + length);
   PutInt32(frame.data(), static_cast<int32_t>(length));
   if (length > 0) std::memcpy(frame.data() + 4, payload, length);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <thread>
 
@@ -219,6 +220,19 @@ TEST_F(FramingTest, FailuresRaiseTheExchangeMessages) {
   SocketPair closed;
   closed.peer.reset();
   EXPECT_EQ(FailureOf([&] { ReceiveInt32(closed.driver.get()); }), "4ТСД отключен.");
+}
+
+TEST_F(FramingTest, PayloadBeyondTheLengthPrefixIsRefusedBeforeAnyByteIsBuilt) {
+  // Only the first byte exists: building or sending the frame would read far
+  // past it.
+  const uint8_t one = 7;
+  const std::size_t too_long = static_cast<std::size_t>(INT32_MAX) + 1;
+  EXPECT_EQ(FailureOf([&] { SendFrame(pair.driver.get(), &one, too_long); }), link_text::kExchangeUnknown.en);
+
+  // The connection carries nothing of it: the next frame is the first the
+  // peer sees.
+  SendFrame(pair.driver.get(), &one, 1);
+  EXPECT_EQ(pair.PeerReceive(5), (std::vector<uint8_t>{0, 0, 0, 1, 7}));
 }
 
 TEST_F(FramingTest, StalledTerminalEndsWithTheBrokenExchangeMessage) {
