@@ -1,6 +1,6 @@
-// Shared pieces of the component-frame tests: a parameter array over a
-// vector, and a fixture that gives each test a freshly initialised component
-// whose temporary directory is a path of the test's own.
+// Shared pieces of the component-frame tests: a fixture that gives each test
+// a freshly initialised component whose temporary directory is a path of the
+// test's own.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,29 +14,12 @@
 #include "addin/names.hpp"
 #include "addin/params.hpp"
 #include "addin/value.hpp"
-
-namespace vtsd {
-// Readable values in failure messages.
-inline void PrintTo(const Value& v, std::ostream* os) {
-  *os << KindName(v.kind());
-  if (v.kind() != Value::Kind::Object && v.kind() != Value::Kind::Empty) *os << "(" << v.ToText() << ")";
-}
-}  // namespace vtsd
+#include "tests/support/value_print.hpp"
+#include "tests/support/vector_params.hpp"
 
 namespace vtsd::testing {
 
-class VectorParams : public ParamArray {
- public:
-  explicit VectorParams(size_t size) : values(size) {}
-  explicit VectorParams(std::vector<Value> v) : values(std::move(v)) {}
-  Value Read(int index) const override {
-    return index >= 0 && static_cast<size_t>(index) < values.size() ? values[index] : Value();
-  }
-  void Write(int index, const Value& value) override {
-    if (index >= 0 && static_cast<size_t>(index) < values.size()) values[index] = value;
-  }
-  std::vector<Value> values;
-};
+using test::VectorParams;
 
 // Nothing is written to the temporary directory by these tests; the path
 // only shows that Init took it from the environment.

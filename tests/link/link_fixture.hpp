@@ -17,14 +17,8 @@
 #include "link/connection.hpp"
 #include "link/framing.hpp"
 #include "platform/dialogs.hpp"
-
-namespace vtsd {
-// Readable values in failure messages.
-inline void PrintTo(const Value& v, std::ostream* os) {
-  *os << KindName(v.kind());
-  if (v.kind() != Value::Kind::Object && v.kind() != Value::Kind::Empty) *os << "(" << v.ToText() << ")";
-}
-}  // namespace vtsd
+#include "tests/support/value_print.hpp"
+#include "tests/support/vector_params.hpp"
 
 namespace vtsd::testing {
 
@@ -87,18 +81,6 @@ class TestDialogs : public platform::DialogProvider {
   bool closed_by_driver_ = false;
 };
 
-class ParamsVector : public ParamArray {
- public:
-  explicit ParamsVector(std::vector<Value> v) : values(std::move(v)) {}
-  Value Read(int i) const override {
-    return i >= 0 && static_cast<std::size_t>(i) < values.size() ? values[i] : Value();
-  }
-  void Write(int i, const Value& v) override {
-    if (i >= 0 && static_cast<std::size_t>(i) < values.size()) values[i] = v;
-  }
-  std::vector<Value> values;
-};
-
 struct CallResult {
   Value ret;
   std::vector<Value> params;
@@ -126,7 +108,7 @@ class LinkTest : public ::testing::Test {
   }
 
   CallResult Call(DriverMethod method, std::vector<Value> params = {Value(), Value()}) {
-    ParamsVector array(std::move(params));
+    test::VectorParams array(std::move(params));
     Value ret = Value::Text("unset");
     SetReportedErrorText(" ");
     CallDriverMethod(method, ret, array);
