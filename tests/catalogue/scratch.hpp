@@ -8,41 +8,31 @@
 
 #include <filesystem>
 #include <optional>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "addin/messages.hpp"
-#include "addin/temp_dir.hpp"
 #include "catalogue/upload_state.hpp"
+#include "tests/support/raised_text.hpp"
+#include "tests/support/scratch_dir.hpp"
 
 namespace vtsd::testing {
 
 class ScratchDirTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::random_device random;
-    for (;;) {
-      dir_ = std::filesystem::temp_directory_path() / ("vtsd-test-" + std::to_string(random()));
-      if (std::filesystem::create_directory(dir_)) break;
-    }
-    previous_temp_dir_ = TempDir();
-    SetTempDir(dir_.string() + "/");
+    scratch_.emplace();
+    dir_ = scratch_->path();
     SetMessageLanguage(Language::Russian);
     CatalogueUploadState() = UploadState{};
   }
-  void TearDown() override {
-    SetTempDir(previous_temp_dir_);
-    std::error_code ignored;
-    std::filesystem::permissions(dir_, std::filesystem::perms::owner_all, ignored);
-    std::filesystem::remove_all(dir_, ignored);
-  }
-  std::string PathOf(const std::string& name) const { return (dir_ / name).string(); }
+  void TearDown() override { scratch_.reset(); }
+  std::string PathOf(const std::string& name) const { return scratch_->File(name); }
 
   std::filesystem::path dir_;
 
  private:
-  std::string previous_temp_dir_;
+  std::optional<test::ScratchTempDir> scratch_;
 };
 
 // Rows of a query as texts; NULL is nullopt.
@@ -101,15 +91,6 @@ class DatabaseView {
   sqlite3* db_ = nullptr;
 };
 
-// The text of the DriverError that `f` raises, or a note that it raised none.
-template <class F>
-std::string RaisedText(F&& f) {
-  try {
-    f();
-  } catch (const DriverError& e) {
-    return e.text();
-  }
-  return "<nothing raised>";
-}
+using test::RaisedText;
 
 }  // namespace vtsd::testing

@@ -8,13 +8,13 @@
 
 #include "addin/value.hpp"
 #include "link/messages.hpp"
-#include "failure_of.hpp"
 #include "socket_pair.hpp"
+#include "tests/support/raised_text.hpp"
 
 namespace vtsd {
 namespace {
 
-using testing::FailureOf;
+using test::RaisedText;
 using testing::Bytes;
 using testing::Frame;
 using testing::SocketPair;
@@ -97,17 +97,17 @@ TEST_F(FramingTest, RefusesReplyLengthsNoRequestCanNeed) {
   const std::string mismatch = link_text::kReplyMismatch.en;
   // Data with nothing outstanding, data longer than asked, an absurd length.
   pair.PeerSend(Frame(std::vector<uint8_t>(51, 0x55)));
-  EXPECT_EQ(FailureOf([&] { ReceiveReply(pair.driver.get()); }), mismatch);
+  EXPECT_EQ(RaisedText([&] { ReceiveReply(pair.driver.get()); }), mismatch);
 
   SocketPair second;
   ExpectData(100);
   second.PeerSend(testing::DataReply(std::vector<uint8_t>(200, 1)));
-  EXPECT_EQ(FailureOf([&] { ReceiveReply(second.driver.get()); }), mismatch);
+  EXPECT_EQ(RaisedText([&] { ReceiveReply(second.driver.get()); }), mismatch);
   EXPECT_FALSE(ReceiveBuffer().filled);
 
   SocketPair third;
   third.PeerSend(testing::Int32Bytes(0x7FFFFFFF));
-  EXPECT_EQ(FailureOf([&] { ReceiveReply(third.driver.get()); }), mismatch);
+  EXPECT_EQ(RaisedText([&] { ReceiveReply(third.driver.get()); }), mismatch);
   EXPECT_EQ(mismatch[0], '4');
   EXPECT_EQ(std::string(link_text::kReplyMismatch.ru)[0], '4');
 }
@@ -202,7 +202,7 @@ TEST_F(FramingTest, ReceiveAssemblesAReplySentInPieces) {
 TEST_F(FramingTest, FailuresRaiseTheExchangeMessages) {
   // The terminal closes the connection.
   pair.peer.reset();
-  EXPECT_EQ(FailureOf([&] { ReceiveReply(pair.driver.get()); }), link_text::kDisconnected.en);
+  EXPECT_EQ(RaisedText([&] { ReceiveReply(pair.driver.get()); }), link_text::kDisconnected.en);
 
   // The terminal resets it: it closes with unread bytes in its buffer.
   SocketPair reset;
@@ -210,16 +210,16 @@ TEST_F(FramingTest, FailuresRaiseTheExchangeMessages) {
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   reset.peer.reset();
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(FailureOf([&] { ReceiveInt32(reset.driver.get()); }), link_text::kExchangeBroken.en);
+  EXPECT_EQ(RaisedText([&] { ReceiveInt32(reset.driver.get()); }), link_text::kExchangeBroken.en);
 
   // A socket that is not connected at all.
   platform::SocketOwner unconnected(platform::CreateTcpSocket());
-  EXPECT_EQ(FailureOf([&] { ReceiveInt32(unconnected.get()); }), link_text::kExchangeUnknown.en);
+  EXPECT_EQ(RaisedText([&] { ReceiveInt32(unconnected.get()); }), link_text::kExchangeUnknown.en);
 
   SetMessageLanguage(Language::Russian);
   SocketPair closed;
   closed.peer.reset();
-  EXPECT_EQ(FailureOf([&] { ReceiveInt32(closed.driver.get()); }), "4ТСД отключен.");
+  EXPECT_EQ(RaisedText([&] { ReceiveInt32(closed.driver.get()); }), "4ТСД отключен.");
 }
 
 TEST_F(FramingTest, PayloadBeyondTheLengthPrefixIsRefusedBeforeAnyByteIsBuilt) {
@@ -227,7 +227,7 @@ TEST_F(FramingTest, PayloadBeyondTheLengthPrefixIsRefusedBeforeAnyByteIsBuilt) {
   // past it.
   const uint8_t one = 7;
   const std::size_t too_long = static_cast<std::size_t>(INT32_MAX) + 1;
-  EXPECT_EQ(FailureOf([&] { SendFrame(pair.driver.get(), &one, too_long); }), link_text::kExchangeUnknown.en);
+  EXPECT_EQ(RaisedText([&] { SendFrame(pair.driver.get(), &one, too_long); }), link_text::kExchangeUnknown.en);
 
   // The connection carries nothing of it: the next frame is the first the
   // peer sees.
@@ -242,7 +242,7 @@ TEST_F(FramingTest, StalledTerminalEndsWithTheBrokenExchangeMessage) {
   SetExchangeTimeLimitMs(saved);
   // Half a reply, then silence.
   pair.PeerSend({0, 0});
-  EXPECT_EQ(FailureOf([&] { ReceiveReply(pair.driver.get()); }), link_text::kExchangeBroken.en);
+  EXPECT_EQ(RaisedText([&] { ReceiveReply(pair.driver.get()); }), link_text::kExchangeBroken.en);
 }
 
 }  // namespace

@@ -14,13 +14,13 @@
 #include "link/framing.hpp"
 #include "link/messages.hpp"
 #include "fake_terminal.hpp"
-#include "failure_of.hpp"
 #include "socket_pair.hpp"
+#include "tests/support/raised_text.hpp"
 
 namespace vtsd {
 namespace {
 
-using testing::FailureOf;
+using test::RaisedText;
 using testing::FakeTerminal;
 using Strings = std::vector<std::string>;
 
@@ -221,7 +221,7 @@ TEST_F(RemoteFilesTest, MissingPodborIsCreatedLocallyOthersFail) {
 
   for (const char* name : {"Orders.db", "MerxaSetup.db"}) {
     SCOPED_TRACE(name);
-    EXPECT_EQ(FailureOf([&] { DownloadDatabaseFile(device, name, name); }),
+    EXPECT_EQ(RaisedText([&] { DownloadDatabaseFile(device, name, name); }),
               "4The requested file is missing on the device.");
   }
 }
@@ -267,7 +267,7 @@ TEST_F(RemoteFilesTest, RefusalsOfTheTerminalRaiseTheirMessages) {
     testing::SocketPair pair;
     t.Serve(pair.peer.release());
     WriteLocal("Merxa.db", Pattern(100));
-    EXPECT_EQ(FailureOf([&] {
+    EXPECT_EQ(RaisedText([&] {
                 if (c.upload)
                   UploadDatabaseFile(pair.driver.get(), "Merxa.db", "Merxa.db");
                 else
@@ -285,9 +285,9 @@ TEST_F(RemoteFilesTest, RefusalsOfTheTerminalRaiseTheirMessages) {
 TEST_F(RemoteFilesTest, LocalFileProblemsRaiseTheirMessages) {
   const SocketHandle device = Device();
   RemoteFileHandle() = 7;
-  EXPECT_EQ(FailureOf([&] { SendLocalFile(device, "absent.db"); }), "4Error sent file does not exist.");
+  EXPECT_EQ(RaisedText([&] { SendLocalFile(device, "absent.db"); }), "4Error sent file does not exist.");
   SetTempDir(temp_ + "/no-such-directory/");
-  EXPECT_EQ(FailureOf([&] { ReceiveRemoteFile(device, "Orders.db"); }),
+  EXPECT_EQ(RaisedText([&] { ReceiveRemoteFile(device, "Orders.db"); }),
             "4Error while creating a file on the PC.");
   EXPECT_TRUE(terminal.Commands().empty());
 }
@@ -296,7 +296,7 @@ TEST_F(RemoteFilesTest, InterruptedReceiveLeavesTheNextReceiveWorking) {
   terminal.max_packet = 100;
   terminal.PutFile("\\MerxaSetup.db", Pattern(1000));
   terminal.close_at = 7;  // ExistFile, OpenFile, GetHrpMaxBuffer, LengthFile, ReadFile, ReadFile, ReadFile
-  EXPECT_EQ(FailureOf([&] { DownloadDatabaseFile(Device(), "MerxaSetup.db", "MerxaSetup.db"); }),
+  EXPECT_EQ(RaisedText([&] { DownloadDatabaseFile(Device(), "MerxaSetup.db", "MerxaSetup.db"); }),
             "4TSD Disconnected.");
   EXPECT_EQ(OpenFilesUnder(temp_), 0);
 
@@ -318,7 +318,7 @@ TEST_F(RemoteFilesTest, StalledTransferEndsWithinTheBound) {
   const SocketHandle device = Device();
   PrepareDeviceSocket(device);
   SetExchangeTimeLimitMs(saved);
-  EXPECT_EQ(FailureOf([&] { UploadDatabaseFile(device, "MerxaSetup.db", "MerxaSetup.db"); }),
+  EXPECT_EQ(RaisedText([&] { UploadDatabaseFile(device, "MerxaSetup.db", "MerxaSetup.db"); }),
             "4During an exchange relationship with TSD was broken again exchange.");
 }
 
@@ -349,9 +349,9 @@ TEST_F(RemoteFilesTest, QueriedValuesAndTheVersion) {
   WriteLocal("Merxa.db", Pattern(10));
   ASSERT_TRUE(UploadDatabaseFile(device, "Merxa.db", "Merxa.db"));
   EXPECT_EQ(terminal.Files().count("\\Склад\\Merxa.db"), 1u);
-  EXPECT_EQ(FailureOf([&] { QueryTerminalValue(device, "ProgrammName"); }),
+  EXPECT_EQ(RaisedText([&] { QueryTerminalValue(device, "ProgrammName"); }),
             "4An error occurred while getting a directory from TSD.");
-  EXPECT_EQ(FailureOf([&] { QueryTerminalValue(device, "Unknown"); }),
+  EXPECT_EQ(RaisedText([&] { QueryTerminalValue(device, "Unknown"); }),
             "4An error occurred while getting a directory from TSD.");
 }
 

@@ -6,13 +6,13 @@
 #include "link/device_test.hpp"
 #include "link/remote_files.hpp"
 #include "link_fixture.hpp"
-#include "failure_of.hpp"
 #include "sim_process.hpp"
+#include "tests/support/raised_text.hpp"
 
 namespace vtsd {
 namespace {
 
-using testing::FailureOf;
+using test::RaisedText;
 using testing::CallResult;
 using testing::kClose;
 using testing::kDeviceTest;
@@ -127,7 +127,7 @@ TEST_F(SimIntegrationTest, MissingTaskFileIsMadeLocally) {
   const std::vector<uint8_t> local = ReadFile(TempPath("Podbor.db"));
   ASSERT_GE(local.size(), 15u);
   EXPECT_EQ(std::string(local.begin(), local.begin() + 15), "SQLite format 3");
-  EXPECT_EQ(FailureOf([&] { DownloadDatabaseFile(device, "Orders.db", "Orders.db"); }),
+  EXPECT_EQ(RaisedText([&] { DownloadDatabaseFile(device, "Orders.db", "Orders.db"); }),
             "4The requested file is missing on the device.");
   Disconnect();
   const auto requests = sim.Requests();
@@ -159,7 +159,7 @@ TEST_F(SimIntegrationTest, FaultsOfTheTerminalFailWithTheirMessages) {
     ASSERT_TRUE(s.Start(ConnectionSettings().PortNumber, options));
     ASSERT_EQ(Call(kOpen).ret, Value::Int(1));
     WriteFile(s.root + "/Merxa5/Order/Orders.db", Pattern(500));
-    EXPECT_EQ(FailureOf([&] { DownloadDatabaseFile(DeviceSocket(), "Orders.db", "Orders.db"); }), c.message);
+    EXPECT_EQ(RaisedText([&] { DownloadDatabaseFile(DeviceSocket(), "Orders.db", "Orders.db"); }), c.message);
     EndConnection();
   }
 }

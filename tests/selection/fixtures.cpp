@@ -1,27 +1,9 @@
 #include "tests/selection/fixtures.hpp"
 
-#include <stdlib.h>
-
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 
-#include "addin/temp_dir.hpp"
-
 namespace vtsd::test {
-
-ScratchTempDir::ScratchTempDir() : previous_(TempDir()) {
-  std::string pattern = (std::filesystem::temp_directory_path() / "vtsd-selection-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern + "/";
-  SetTempDir(path_);
-}
-
-ScratchTempDir::~ScratchTempDir() {
-  SetTempDir(previous_);
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
 
 std::string ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -11,23 +11,10 @@
 #include <vector>
 
 #include "platform/dialogs.hpp"
+#include "tests/support/raised_text.hpp"
+#include "tests/support/scratch_dir.hpp"
 
 namespace vtsd::test {
-
-// A fresh directory installed as TempDir for the test's lifetime.
-class ScratchTempDir {
- public:
-  ScratchTempDir();
-  ~ScratchTempDir();
-  ScratchTempDir(const ScratchTempDir&) = delete;
-  ScratchTempDir& operator=(const ScratchTempDir&) = delete;
-  const std::string& path() const { return path_; }  // ends with '/'
-  std::string File(const std::string& name) const { return path_ + name; }
-
- private:
-  std::string path_;
-  std::string previous_;
-};
 
 std::string ReadBytes(const std::string& path);
 
@@ -97,22 +84,4 @@ class ScriptedDialogs : public platform::DialogProvider {
   int closes = 0;
 };
 
-// Runs `f` and returns the text of the DriverError it raised ("" if none).
-template <class F>
-std::string RaisedText(F&& f);
-
-}  // namespace vtsd::test
-
-#include "addin/messages.hpp"
-
-namespace vtsd::test {
-template <class F>
-std::string RaisedText(F&& f) {
-  try {
-    f();
-  } catch (const DriverError& e) {
-    return e.text();
-  }
-  return std::string();
-}
 }  // namespace vtsd::test

@@ -12,25 +12,17 @@
 #include "catalogue/catalogue_database.hpp"
 #include "catalogue/finishing.hpp"
 #include "catalogue/upload_state.hpp"
+#include "tests/support/raised_text.hpp"
 #include "tests/upload/scratch.hpp"
 
 namespace vtsd {
 namespace {
 
 using test::Cell;
+using test::RaisedText;
 using test::Row;
 using test::ScratchTempDir;
 using test::SqliteFile;
-
-// The DriverError text raised by fn, or "" when it returns normally.
-std::string RaisedText(const std::function<void()>& fn) {
-  try {
-    fn();
-  } catch (const DriverError& e) {
-    return e.text();
-  }
-  return std::string();
-}
 
 std::string Quote(const Cell& cell) {
   if (!cell) return "NULL";

@@ -4,48 +4,17 @@
 
 #include <sqlite3.h>
 
-#include <atomic>
-#include <chrono>
-#include <filesystem>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "addin/temp_dir.hpp"
+#include "tests/support/scratch_dir.hpp"
 
 namespace vtsd::test {
 
 using Cell = std::optional<std::string>;
 using Row = std::vector<Cell>;
-
-// A new empty directory that becomes TempDir for the test's lifetime.
-class ScratchTempDir {
- public:
-  ScratchTempDir() {
-    static std::atomic<int> counter{0};
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    path_ = std::filesystem::temp_directory_path() /
-            ("vtsd-upload-" + std::to_string(stamp) + "-" + std::to_string(counter++));
-    std::filesystem::create_directories(path_);
-    previous_ = TempDir();
-    SetTempDir(path_.string() + "/");
-  }
-  ~ScratchTempDir() {
-    SetTempDir(previous_);
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  ScratchTempDir(const ScratchTempDir&) = delete;
-  ScratchTempDir& operator=(const ScratchTempDir&) = delete;
-
-  const std::filesystem::path& path() const { return path_; }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
-  std::string previous_;
-};
 
 // A plain SQLite connection to one file, for preparing fixtures and checking
 // results.
