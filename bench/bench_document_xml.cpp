@@ -7,37 +7,18 @@
 #include <sqlite3.h>
 
 #include <filesystem>
-#include <random>
 #include <string>
 
 #include "addin/temp_dir.hpp"
 #include "selection/document_download.hpp"
 #include "selection/selection_window.hpp"
+#include "tests/support/scratch_dir.hpp"
 
 namespace {
 
-// A TempDir of the benchmark's own, removed at exit.
-class ScratchTempDir {
- public:
-  ScratchTempDir() {
-    std::random_device random;
-    do {
-      dir_ = std::filesystem::temp_directory_path() / ("vtsd-bench-xml-" + std::to_string(random()));
-    } while (!std::filesystem::create_directory(dir_));
-    vtsd::SetTempDir(dir_.string() + "/");
-  }
-  ~ScratchTempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
-
- private:
-  std::filesystem::path dir_;
-};
-
 // "Orders.db" holding one document "Big" with `lines` lines.
 void WriteOrders(int64_t lines) {
-  static ScratchTempDir dir;
+  static vtsd::test::ScratchTempDir dir;  // the benchmark's own TempDir, removed at exit
   const std::string path = vtsd::TempPath("Orders.db");
   std::filesystem::remove(path);
   sqlite3* db = nullptr;

@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 
 #include "addin/messages.hpp"
@@ -18,6 +17,7 @@
 #include "catalogue/article_import.hpp"
 #include "catalogue/catalogue_database.hpp"
 #include "catalogue/xml_table.hpp"
+#include "tests/support/scratch_dir.hpp"
 
 namespace {
 
@@ -35,25 +35,7 @@ const std::string& Package() {
 }
 
 // A TempDir of the benchmark's own, removed at exit.
-class ScratchTempDir {
- public:
-  ScratchTempDir() {
-    std::random_device random;
-    do {
-      dir_ = std::filesystem::temp_directory_path() / ("vtsd-bench-" + std::to_string(random()));
-    } while (!std::filesystem::create_directory(dir_));
-    vtsd::SetTempDir(dir_.string() + "/");
-  }
-  ~ScratchTempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
-
- private:
-  std::filesystem::path dir_;
-};
-
-void UseScratchTempDir() { static ScratchTempDir dir; }
+void UseScratchTempDir() { static vtsd::test::ScratchTempDir dir; }
 
 // A figure from /proc/self/status, in bytes (0 when missing).
 double StatusBytes(const char* key) {
