@@ -216,10 +216,4 @@ void FakeTerminal::PutFile(const std::string& path, std::vector<uint8_t> bytes) 
   files_[path] = std::move(bytes);
 }
 
-uint16_t FreePort() {
-  platform::SocketOwner s(platform::CreateTcpSocket());
-  platform::BindIPv4(s.get(), "127.0.0.1", 0);
-  return platform::LocalPort(s.get());
-}
-
 }  // namespace vtsd::testing

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/socket.hpp"
+#include "tests/support/free_port.hpp"
 
 namespace vtsd::testing {
 
@@ -82,7 +83,6 @@ class FakeTerminal {
   std::size_t read_at_ = 0;
 };
 
-// A port nobody listens on right now.
-uint16_t FreePort();
+using test::FreePort;
 
 }  // namespace vtsd::testing

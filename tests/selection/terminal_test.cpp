@@ -1,11 +1,6 @@
 // UnloadTaskForSelection and DownloadTable through the method frame against
 // the terminal simulator over a loopback connection: the terminal's files
 // under the simulator's root and its request log show what was sent.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -26,6 +21,8 @@
 #include "selection/task_upload.hpp"
 #include "simulator.hpp"
 #include "tests/selection/fixtures.hpp"
+#include "tests/support/free_port.hpp"
+#include "tests/support/sim_terminal.hpp"
 
 namespace vtsd {
 namespace {
@@ -40,29 +37,7 @@ using Rows = std::vector<std::vector<std::string>>;
 
 const std::string kSep = kChoiceSeparator;
 
-enum Method { kOpen = 0, kClose = 1, kDownloadTable = 11, kUnloadTask = 12 };
-
-class VectorParams : public ParamArray {
- public:
-  explicit VectorParams(std::vector<Value> v) : values(std::move(v)) {}
-  Value Read(int i) const override { return i >= 0 && size_t(i) < values.size() ? values[i] : Value(); }
-  void Write(int i, const Value& v) override {
-    if (i >= 0 && size_t(i) < values.size()) values[i] = v;
-  }
-  std::vector<Value> values;
-};
-
-uint16_t FreePort() {
-  const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-  socklen_t len = sizeof sa;
-  ::getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len);
-  ::close(s);
-  return ntohs(sa.sin_port);
-}
+enum Method { kDownloadTable = 11, kUnloadTask = 12 };
 
 // The dialogs of these tests: the listener's information box is answered at
 // once (it comes from the listener thread and is not recorded); every other
@@ -87,83 +62,29 @@ class TerminalTest : public ::testing::Test {
  protected:
   void SetUp() override {
     SetMessageLanguage(Language::English);
-    root_ = fs::path(scratch_.path()) / "terminal";
-    log_ = fs::path(scratch_.path()) / "requests.log";
-    fs::create_directories(root_);
-    ConnectionSettings().IpAddress = "127.0.0.1";
-    ConnectionSettings().PortNumber = FreePort();
-    ConnectionSettings().TimeOut = 10;
+    terminal_.Prepare(scratch_.path(), test::FreePort());
     ConnectionSettings().ChooseDownloadSource = false;
     SelectionWindowState().isCancelled = false;
   }
 
   void TearDown() override {
-    if (device_ != 0) {
-      VectorParams params({Value::Int(device_)});
-      Value ret;
-      CallDriverMethod(kClose, ret, params);
-    }
-    EndConnection();
-    if (sim_.joinable()) sim_.join();
-    ConnectionSettings() = ConnectionSettingsRecord{};
+    terminal_.Stop();
     SetMessageLanguage(Language::Russian);
   }
 
   // Starts the simulator with extra arguments and opens the connection.
-  void Connect(std::vector<std::string> extra = {}) {
-    std::vector<std::string> args = {"--port", std::to_string(ConnectionSettings().PortNumber), "--root",
-                                     root_.string(), "--log", log_.string(), "--connect-timeout", "10",
-                                     "--idle-timeout", "30"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    std::string error;
-    ASSERT_TRUE(merxa::ParseOptions(args, options_, error)) << error;
-    sim_ = std::thread([this] { merxa::RunSimulator(options_, sim_errors_); });
-    VectorParams params({Value()});
-    Value ret;
-    CallDriverMethod(kOpen, ret, params);
-    ASSERT_EQ(ret, Value::Int(1)) << GetReportedErrorText();
-    device_ = params.values[0].ToInt32();
-    RequestsSoFar();  // the connection's own requests are not the test's
-  }
+  void Connect(std::vector<std::string> extra = {}) { terminal_.Connect(std::move(extra)); }
 
-  struct Result {
-    Value ret;
-    std::string error;  // the reported text when the call failed
-    std::vector<Value> params;
-  };
-  Result Call(Method method, std::vector<Value> params) {
-    SetReportedErrorText("");
-    VectorParams array(std::move(params));
-    Result r;
-    CallDriverMethod(method, r.ret, array);
-    r.error = GetReportedErrorText();
-    r.params = array.values;
-    return r;
-  }
-  Result Upload(const std::string& xml) { return Call(kUnloadTask, {Value::Int(device_), Value::Text(xml)}); }
-  Result Download() { return Call(kDownloadTable, {Value::Int(device_), Value()}); }
+  using Result = test::SimTerminal::Result;
+  Result Call(Method method, std::vector<Value> params) { return terminal_.Call(method, std::move(params)); }
+  Result Upload(const std::string& xml) { return Call(kUnloadTask, {Value::Int(terminal_.device), Value::Text(xml)}); }
+  Result Download() { return Call(kDownloadTable, {Value::Int(terminal_.device), Value()}); }
 
   // The command names the terminal received since the last look.
-  std::vector<std::string> RequestsSoFar() {
-    std::vector<std::string> names;
-    std::ifstream in(log_);
-    std::string line;
-    size_t n = 0;
-    while (std::getline(in, line)) {
-      if (n++ < seen_requests_) continue;
-      const auto entry = nlohmann::json::parse(line);
-      std::string name = entry.value("command", std::string("?"));
-      for (const char* field : {"path", "key"}) {
-        if (entry.contains(field) && entry[field].is_string()) name += " " + entry[field].get<std::string>();
-      }
-      names.push_back(name);
-    }
-    seen_requests_ = n;
-    return names;
-  }
+  std::vector<std::string> RequestsSoFar() { return terminal_.RequestsSoFar(); }
 
-  fs::path TerminalPodbor() const { return root_ / "Merxa5" / "Order" / "Podbor.db"; }
-  fs::path TerminalOrders() const { return root_ / "Merxa5" / "Order" / "Orders.db"; }
+  fs::path TerminalPodbor() const { return terminal_.root / "Merxa5" / "Order" / "Podbor.db"; }
+  fs::path TerminalOrders() const { return terminal_.root / "Merxa5" / "Order" / "Orders.db"; }
 
   // A task file on the terminal, as a terminal that already holds tasks has.
   void SeedTerminalPodbor(const std::string& sql) {
@@ -182,12 +103,7 @@ class TerminalTest : public ::testing::Test {
 
   test::ScratchTempDir scratch_;
   TerminalDialogs dialogs_;
-  fs::path root_, log_;
-  merxa::Options options_;
-  std::thread sim_;
-  std::ostringstream sim_errors_;
-  int32_t device_ = 0;
-  size_t seen_requests_ = 0;
+  test::SimTerminal terminal_;
 };
 
 // ---- UnloadTaskForSelection -------------------------------------------------
@@ -321,7 +237,7 @@ TEST_F(TerminalTest, CollisionsFailWithNothingSent) {
       "INSERT INTO Registry(N,Name,RealName) VALUES (1,'a','0000000001');"
       "INSERT INTO Registry(N,Name,RealName) VALUES (3,'b','0000000003');");
   const std::string before = ReadBytes(TerminalPodbor().string());
-  EXPECT_EQ(test::RaisedText([&] { UnloadTaskForSelection(device_, kTask, At101010); }),
+  EXPECT_EQ(test::RaisedText([&] { UnloadTaskForSelection(terminal_.device, kTask, At101010); }),
             "UNIQUE constraint failed: Registry.N");
   EXPECT_FALSE(AnyWrite(RequestsSoFar()));
   EXPECT_TRUE(ReadBytes(TerminalPodbor().string()) == before);
@@ -331,7 +247,7 @@ TEST_F(TerminalTest, CollisionsFailWithNothingSent) {
       "INSERT INTO Registry(N,Name,RealName) VALUES (1,'Yesterday','0000101010');"
       "CREATE TABLE order_0000101010(N INTEGER)");
   const std::string seeded = ReadBytes(TerminalPodbor().string());
-  EXPECT_EQ(test::RaisedText([&] { UnloadTaskForSelection(device_, kTask, At101010); }),
+  EXPECT_EQ(test::RaisedText([&] { UnloadTaskForSelection(terminal_.device, kTask, At101010); }),
             "table order_0000101010 already exists");
   EXPECT_FALSE(AnyWrite(RequestsSoFar()));
   EXPECT_TRUE(ReadBytes(TerminalPodbor().string()) == seeded);
@@ -348,8 +264,8 @@ TEST_F(TerminalTest, OtherVersionTransfersNothing) {
 TEST_F(TerminalTest, UnloadChecksRunInOrder) {
   Connect();
   const Value obj = Value::Object();
-  const Value dev = Value::Int(device_);
-  const Value other = Value::Int(device_ + 1000);
+  const Value dev = Value::Int(terminal_.device);
+  const Value other = Value::Int(terminal_.device + 1000);
   const struct {
     Value v0, v1;
     const char* message;
@@ -510,7 +426,7 @@ TEST_F(TerminalTest, DownloadChecksRunInOrder) {
   } cases[] = {
       {Value::Object(), "6Error while loading table, wrong data type of the parameter device ID."},
       {Value(), "6Error while unloading table, setting the device ID is empty."},
-      {Value::Int(device_ + 1000), "6Error when loading tables Devices with specified ID is not connected."},
+      {Value::Int(terminal_.device + 1000), "6Error when loading tables Devices with specified ID is not connected."},
   };
   for (const auto& c : cases) {
     const Result r = Call(kDownloadTable, {c.v0, Value()});
@@ -521,7 +437,7 @@ TEST_F(TerminalTest, DownloadChecksRunInOrder) {
   dialogs_.Window(SelectionWindowEvent::Cancel);
   dialogs_.Answer(BoxAnswer::Yes);
   WriteDocuments(TerminalOrders(), kThreeOrders);
-  EXPECT_EQ(Call(kDownloadTable, {Value::Text(std::to_string(device_)), Value()}).error,
+  EXPECT_EQ(Call(kDownloadTable, {Value::Text(std::to_string(terminal_.device)), Value()}).error,
             "6Download canceled by user.");
 }
 

@@ -11,11 +11,7 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <nlohmann/json.hpp>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "addin/dispatch.hpp"
@@ -23,30 +19,23 @@
 #include "catalogue/upload_state.hpp"
 #include "link/connection.hpp"
 #include "options.hpp"
-#include "platform/socket.hpp"
 #include "simulator.hpp"
+#include "tests/support/free_port.hpp"
+#include "tests/support/sim_terminal.hpp"
+#include "tests/support/vector_params.hpp"
 #include "tests/upload/scratch.hpp"
 
 namespace vtsd {
 namespace {
 
 namespace fs = std::filesystem;
+using test::VectorParams;
 using test::Cell;
 using test::Row;
 using test::SqliteFile;
 using Rows = std::vector<Row>;
 
-enum Method { kOpen = 0, kClose = 1, kGetLastError = 5, kUploadTable = 10, kClearTable = 13 };
-
-class VectorParams : public ParamArray {
- public:
-  explicit VectorParams(std::vector<Value> v) : values(std::move(v)) {}
-  Value Read(int i) const override { return i >= 0 && size_t(i) < values.size() ? values[i] : Value(); }
-  void Write(int i, const Value& v) override {
-    if (i >= 0 && size_t(i) < values.size()) values[i] = v;
-  }
-  std::vector<Value> values;
-};
+enum Method { kGetLastError = 5, kUploadTable = 10, kClearTable = 13 };
 
 // Sets or clears the immutable attribute of a file, which makes it impossible
 // to delete even for root. False where the file system does not allow it.
@@ -61,12 +50,6 @@ bool SetImmutable(const std::string& path, bool on) {
   }
   ::close(fd);
   return ok;
-}
-
-uint16_t FreePort() {
-  platform::SocketOwner probe(platform::CreateTcpSocket());
-  if (!platform::BindIPv4(probe.get(), "127.0.0.1", 0)) return 0;
-  return platform::LocalPort(probe.get());
 }
 
 // One package of an article table: each record lists its attributes in order.
@@ -94,77 +77,29 @@ class UploadTerminal : public ::testing::Test {
   void SetUp() override {
     SetMessageLanguage(Language::Russian);
     CatalogueUploadState() = UploadState{};
-    root_ = scratch_.path() / "terminal";
-    log_ = scratch_.path() / "requests.log";
-    fs::create_directories(root_);
-    ConnectionSettings().IpAddress = "127.0.0.1";
-    ConnectionSettings().PortNumber = FreePort();
-    ConnectionSettings().TimeOut = 10;
+    terminal_.Prepare(scratch_.path(), test::FreePort());
   }
 
   void TearDown() override {
-    if (device_ != 0) {
-      VectorParams params({Value::Int(device_)});
-      Value ret;
-      CallDriverMethod(kClose, ret, params);
-    }
-    EndConnection();
-    if (sim_.joinable()) sim_.join();
-    ConnectionSettings() = ConnectionSettingsRecord{};
+    terminal_.Stop();
     CatalogueUploadState() = UploadState{};
   }
 
   // Starts the simulator with extra arguments and opens the connection.
-  void Connect(std::vector<std::string> extra = {}) {
-    std::vector<std::string> args = {"--port", std::to_string(ConnectionSettings().PortNumber), "--root",
-                                     root_.string(), "--log", log_.string(), "--connect-timeout", "10",
-                                     "--idle-timeout", "30"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    std::string error;
-    ASSERT_TRUE(merxa::ParseOptions(args, options_, error)) << error;
-    sim_ = std::thread([this] { merxa::RunSimulator(options_, sim_errors_); });
-    VectorParams params({Value()});
-    Value ret;
-    CallDriverMethod(kOpen, ret, params);
-    ASSERT_EQ(ret, Value::Int(1)) << GetReportedErrorText();
-    device_ = params.values[0].ToInt32();
-    RequestsSoFar();
-  }
+  void Connect(std::vector<std::string> extra = {}) { terminal_.Connect(std::move(extra)); }
 
-  struct Result {
-    Value ret;
-    std::string error;  // the reported text when the call failed
-  };
-  Result Call(Method method, std::vector<Value> params) {
-    SetReportedErrorText("");
-    VectorParams array(std::move(params));
-    Result r;
-    CallDriverMethod(method, r.ret, array);
-    r.error = GetReportedErrorText();
-    return r;
-  }
+  using Result = test::SimTerminal::Result;
+  Result Call(Method method, std::vector<Value> params) { return terminal_.Call(method, std::move(params)); }
   Result Upload(const std::string& xml, const std::string& status) {
-    return Call(kUploadTable, {Value::Int(device_), Value::Text(xml), Value::Text(status)});
+    return Call(kUploadTable, {Value::Int(terminal_.device), Value::Text(xml), Value::Text(status)});
   }
-  Result Clear() { return Call(kClearTable, {Value::Int(device_)}); }
+  Result Clear() { return Call(kClearTable, {Value::Int(terminal_.device)}); }
 
   // The requests the terminal received since the last look, as command and
   // path or key; the pieces of one transfer count once.
   std::vector<std::string> RequestsSoFar() {
-    std::vector<std::string> names;
-    std::ifstream in(log_);
-    std::string line;
-    size_t n = 0;
-    while (std::getline(in, line)) {
-      if (n++ < seen_requests_) continue;
-      const auto entry = nlohmann::json::parse(line);
-      std::string name = entry.value("command", std::string("?"));
-      for (const char* field : {"path", "key"}) {
-        if (entry.contains(field) && entry[field].is_string()) name += " " + entry[field].get<std::string>();
-      }
-      if (names.empty() || names.back() != name) names.push_back(name);
-    }
-    seen_requests_ = n;
+    std::vector<std::string> names = terminal_.RequestsSoFar();
+    names.erase(std::unique(names.begin(), names.end()), names.end());
     return names;
   }
 
@@ -175,8 +110,8 @@ class UploadTerminal : public ::testing::Test {
     });
   }
 
-  fs::path TerminalCatalogue() const { return root_ / "Merxa5" / "Merxa.db"; }
-  fs::path TerminalSettings() const { return root_ / "MerxaSetup.db"; }
+  fs::path TerminalCatalogue() const { return terminal_.root / "Merxa5" / "Merxa.db"; }
+  fs::path TerminalSettings() const { return terminal_.root / "MerxaSetup.db"; }
 
   Rows TerminalArticles(const std::string& columns = "Articule,Field_2,Field_3") {
     return SqliteFile(TerminalCatalogue().string()).Rows("select " + columns + " from Articule order by N");
@@ -189,12 +124,7 @@ class UploadTerminal : public ::testing::Test {
   }
 
   test::ScratchTempDir scratch_;
-  fs::path root_, log_;
-  merxa::Options options_;
-  std::thread sim_;
-  std::ostringstream sim_errors_;
-  int32_t device_ = 0;
-  size_t seen_requests_ = 0;
+  test::SimTerminal terminal_;
 };
 
 Rows KeysNamesUnits(int first, int count, const std::string& name = "Tea") {
@@ -216,8 +146,8 @@ const char kStatusInvalid[] = "5Ошибка при выгрузки Табли�
 
 TEST_F(UploadTerminal, UploadTableChecksItsParametersInOrder) {
   Connect();
-  const Value device = Value::Int(device_);
-  const Value other = Value::Int(device_ + 1);
+  const Value device = Value::Int(terminal_.device);
+  const Value other = Value::Int(terminal_.device + 1);
   const Value table = Value::Text(SimplePackage(1, 1));
   const Value noRecord = Value::Text("<Table><record a=\"1\"/></Table>");
   const Value object = Value::Object();
@@ -275,7 +205,7 @@ TEST_F(UploadTerminal, UploadTableNeedsSettingsFirstAndReportsLetterDevicesAsCod
 
 TEST_F(UploadTerminal, DeviceIdAsDecimalTextIsAccepted) {
   Connect();
-  const Result r = Call(kUploadTable, {Value::Text(std::to_string(device_)), Value::Text(SimplePackage(1, 2)),
+  const Result r = Call(kUploadTable, {Value::Text(std::to_string(terminal_.device)), Value::Text(SimplePackage(1, 2)),
                                        Value::Text("last")});
   EXPECT_EQ(r.ret, Value::Int(1)) << r.error;
   EXPECT_EQ(TerminalArticles(), KeysNamesUnits(1, 2));
@@ -293,7 +223,7 @@ TEST_F(UploadTerminal, ClearTableChecksItsParametersInOrder) {
        "~Ошибка при очистке таблицы товаров,неверный тип данных у параметра ИД устройства."},
       {"empty device", Value(), "~Ошибка при очистке товарного справочника,параметр ИД устройства пустой."},
       {"device 0", Value::Int(0), "~Ошибка при очистке товарного справочника,параметр ИД устройства пустой."},
-      {"unknown device", Value::Int(device_ + 1),
+      {"unknown device", Value::Int(terminal_.device + 1),
        "~Ошибка при очистке товарного справочника,Устройства с заданным ID не подключено."},
   };
   for (const Case& c : cases) {
@@ -303,7 +233,7 @@ TEST_F(UploadTerminal, ClearTableChecksItsParametersInOrder) {
     EXPECT_EQ(r.error, c.error);
   }
   SetMessageLanguage(Language::English);
-  EXPECT_EQ(Call(kClearTable, {Value::Int(device_ + 1)}).error,
+  EXPECT_EQ(Call(kClearTable, {Value::Int(terminal_.device + 1)}).error,
             "~Error while unloading commercial cleaning directory, devices with the specified ID is not connected.");
   EXPECT_EQ(RequestsSoFar(), std::vector<std::string>{});
 }
