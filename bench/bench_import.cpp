@@ -13,6 +13,7 @@
 
 #include "addin/messages.hpp"
 #include "addin/temp_dir.hpp"
+#include "bench/process_memory.hpp"
 #include "article_generator.hpp"
 #include "catalogue/article_import.hpp"
 #include "catalogue/catalogue_database.hpp"
@@ -20,6 +21,9 @@
 #include "tests/support/scratch_dir.hpp"
 
 namespace {
+
+using vtsd::bench::ResetPeakRss;
+using vtsd::bench::StatusBytes;
 
 constexpr size_t kRecords = 100000;
 constexpr int kAttributes = 9;
@@ -36,25 +40,6 @@ const std::string& Package() {
 
 // A TempDir of the benchmark's own, removed at exit.
 void UseScratchTempDir() { static vtsd::test::ScratchTempDir dir; }
-
-// A figure from /proc/self/status, in bytes (0 when missing).
-double StatusBytes(const char* key) {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  const std::string prefix = std::string(key) + ":";
-  while (std::getline(status, line)) {
-    if (line.compare(0, prefix.size(), prefix) == 0) return std::stod(line.substr(prefix.size())) * 1024.0;
-  }
-  return 0;
-}
-
-// Restarts the kernel's peak-RSS mark at the current RSS.
-bool ResetPeakRss() {
-  std::ofstream clear("/proc/self/clear_refs");
-  clear << "5";
-  clear.close();
-  return static_cast<bool>(clear);
-}
 
 void CreateCatalogue(benchmark::State& state) {
   try {

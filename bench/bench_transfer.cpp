@@ -17,12 +17,15 @@
 
 #include "addin/messages.hpp"
 #include "addin/temp_dir.hpp"
+#include "bench/process_memory.hpp"
 #include "link/framing.hpp"
 #include "link/remote_files.hpp"
 #include "platform/socket.hpp"
 
 namespace {
 
+using vtsd::bench::ResetPeakRss;
+using vtsd::bench::StatusBytes;
 using vtsd::platform::SocketHandle;
 using vtsd::platform::SocketOwner;
 
@@ -126,22 +129,6 @@ void ServeTerminal(SocketHandle s, int32_t packet) {
     }
     if (!ok) return;
   }
-}
-
-double StatusBytes(const char* key) {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  const std::string prefix = std::string(key) + ":";
-  while (std::getline(status, line))
-    if (line.compare(0, prefix.size(), prefix) == 0) return std::stod(line.substr(prefix.size())) * 1024.0;
-  return 0;
-}
-
-bool ResetPeakRss() {
-  std::ofstream clear("/proc/self/clear_refs");
-  clear << "5";
-  clear.close();
-  return static_cast<bool>(clear);
 }
 
 // The floor: the same pieces as bare request/reply frames on a socket pair.
