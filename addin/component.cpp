@@ -1,6 +1,7 @@
 #include "addin/component.hpp"
 
 #include <exception>
+#include <string>
 
 #include "addin/dispatch.hpp"
 #include "addin/messages.hpp"
@@ -14,6 +15,15 @@ namespace vtsd {
 
 namespace {
 bool g_sqlite_loaded = false;
+
+// The English (alias 0) or Russian (alias 1) name of a table's row.
+template <typename Row, int N>
+long NameAt(const Row (&rows)[N], long number, long alias, std::string& name) {
+  name.clear();
+  if (number < 0 || number >= N || (alias != 0 && alias != 1)) return kS_FALSE;
+  name = alias == 0 ? rows[number].en : rows[number].ru;
+  return kS_OK;
+}
 }  // namespace
 
 bool SqliteLibraryLoaded() { return g_sqlite_loaded; }
@@ -85,10 +95,7 @@ long Component::FindProp(const std::string& name, long& number) {
 }
 
 long Component::GetPropName(long number, long alias, std::string& name) {
-  name.clear();
-  if (number < 0 || number >= kPropertyCount || (alias != 0 && alias != 1)) return kS_FALSE;
-  name = alias == 0 ? kPropertyNames[number].en : kPropertyNames[number].ru;
-  return kS_OK;
+  return NameAt(kPropertyNames, number, alias, name);
 }
 
 long Component::GetPropVal(long number, Value& value) {
@@ -188,10 +195,7 @@ long Component::FindMethod(const std::string& name, long& number) {
 }
 
 long Component::GetMethodName(long number, long alias, std::string& name) {
-  name.clear();
-  if (number < 0 || number >= kMethodCount || (alias != 0 && alias != 1)) return kS_FALSE;
-  name = alias == 0 ? kMethodNames[number].en : kMethodNames[number].ru;
-  return kS_OK;
+  return NameAt(kMethodNames, number, alias, name);
 }
 
 long Component::GetNParams(long number, long& count) {
