@@ -52,6 +52,11 @@ class Statement {
     if (stmt_ == nullptr) Fail();
     for (; tail != nullptr && *tail != '\0'; ++tail) {
       if (*tail != ' ' && *tail != '\t' && *tail != '\r' && *tail != '\n' && *tail != ';') {
+        // No destructor runs for an object whose constructor throws: the
+        // statement is finalized here, or it would keep the connection (and
+        // the file) open after the connection is closed.
+        sqlite3_finalize(stmt_);
+        stmt_ = nullptr;
         RaiseText("SQL text holds more than one statement: " + sql);
       }
     }
