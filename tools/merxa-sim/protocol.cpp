@@ -31,7 +31,7 @@ constexpr size_t kMaxLoggedName = 32;
 // Reads a zero-terminated text starting at `at`. False when no zero byte
 // follows inside the payload.
 bool ReadText(const uint8_t* payload, size_t size, size_t at, std::string& text, size_t& end) {
-  if (at > size) return false;
+  if (at >= size) return false;
   const void* zero = std::memchr(payload + at, 0, size - at);
   if (zero == nullptr) return false;
   end = static_cast<const uint8_t*>(zero) - payload;
@@ -78,7 +78,7 @@ Request ParseRequest(const uint8_t* payload, size_t size) {
   r.size = size;
   size_t name_end = 0;
   if (!ReadText(payload, size, 0, r.name, name_end)) {
-    r.name.assign(reinterpret_cast<const char*>(payload), size < kMaxLoggedName ? size : kMaxLoggedName);
+    if (size > 0) r.name.assign(reinterpret_cast<const char*>(payload), size < kMaxLoggedName ? size : kMaxLoggedName);
     r.error = "no zero byte after the command name";
     return r;
   }
