@@ -5,6 +5,8 @@
 #   ./run.sh build          the Linux tree only
 #   ./run.sh build windows  both Windows DLLs and the Windows tools
 #   ./run.sh bench          the benchmarks
+#   ./run.sh fuzz [seconds] every fuzz target for that long (default 60 s each)
+#   ./run.sh soak           the long soak: reconnect cycles and repeated uploads
 #   ./run.sh package        dist/VemlarTSD-<version>.zip for 1C (builds the Windows DLLs first)
 # Each command installs the Debian packages it needs when they are missing.
 set -euo pipefail
@@ -56,6 +58,28 @@ test_linux() {
   fi
 }
 
+# The Linux suites again under AddressSanitizer and UndefinedBehaviorSanitizer;
+# any report ends its test program with a failure.
+SANITIZE_FLAGS="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
+test_sanitizers() {
+  ensure_packages "${LINUX_PACKAGES[@]}"
+  cmake -S "$ROOT" -B "$ROOT/build/asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVTSD_BUILD_BENCH=OFF \
+    "-DCMAKE_C_FLAGS=$SANITIZE_FLAGS" "-DCMAKE_CXX_FLAGS=$SANITIZE_FLAGS" \
+    "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=address,undefined" \
+    "-DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=address,undefined" >/dev/null
+  cmake --build "$ROOT/build/asan" -j "$JOBS"
+  log "Linux test suites under AddressSanitizer and UndefinedBehaviorSanitizer"
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --test-dir "$ROOT/build/asan" --output-on-failure -j "$JOBS" --timeout 1500
+}
+
+# Every libFuzzer target for the given seconds from its seed corpus.
+run_fuzz() {
+  ensure_packages "${LINUX_PACKAGES[@]}" clang libclang-rt-14-dev
+  log "fuzz targets, ${1}s each"
+  "$ROOT/tests/fuzz/run_fuzz.sh" "$1"
+}
+
 test_windows() {
   if [ -x "$ROOT/tests/windows/run.sh" ]; then
     build_windows
@@ -103,6 +127,8 @@ case "${1:-}" in
   demo) run_demo ;;
   test)
     test_linux
+    test_sanitizers
+    run_fuzz 10
     test_windows
     test_package
     ;;
@@ -110,9 +136,15 @@ case "${1:-}" in
     if [ "${2:-}" = windows ]; then build_windows; else build_linux; fi
     ;;
   bench) run_bench ;;
+  fuzz) run_fuzz "${2:-60}" ;;
+  soak)
+    build_linux
+    VTSD_SOAK_CYCLES=1000 VTSD_SOAK_UPLOADS=200 VTSD_SOAK_ARTICLES=10000 \
+      "$ROOT/build/linux/bin/hardening_soak"
+    ;;
   package) make_package ;;
   *)
-    sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac

@@ -132,8 +132,13 @@ def main():
             files = []
             for k in range(1, n + 1):
                 path = os.path.join(work, "%s-%s-%02d.jsonl" % (op, fault, k))
+                # The component's own limit on a silent terminal is half a
+                # minute and cannot be lowered from the host; the stalled
+                # terminal here gives up its connection after two seconds, so
+                # the component sees the silence end in a closed connection.
+                idle = "2" if fault == "stall" else "30"
                 sim = OPERATIONS[op]["sim"] + ["--%s-at" % fault, str(k), "--reconnect", "4",
-                                               "--idle-timeout", "30"]
+                                               "--idle-timeout", idle]
                 write_scenario(path, scenario("%s, %s at request %d (%s)" % (op, fault, k, commands[k - 1]),
                                               op, sim, True))
                 files.append(path)
