@@ -36,16 +36,6 @@ namespace {
 namespace fs = std::filesystem;
 using hardening::TerminalProcess;
 
-class VectorParams : public ParamArray {
- public:
-  explicit VectorParams(std::vector<Value> v) : values(std::move(v)) {}
-  Value Read(int i) const override { return i >= 0 && size_t(i) < values.size() ? values[i] : Value(); }
-  void Write(int i, const Value& v) override {
-    if (i >= 0 && size_t(i) < values.size()) values[i] = v;
-  }
-  std::vector<Value> values;
-};
-
 // The user of these runs: every box is answered with its first button, the
 // selection window returns its first entry.
 class AgreeingDialogs : public platform::DialogProvider {
@@ -68,7 +58,7 @@ struct CallOutcome {
 
 CallOutcome Call(int method, std::vector<Value> params) {
   SetReportedErrorText("");
-  VectorParams array(std::move(params));
+  hardening::VectorParams array(std::move(params));
   CallOutcome out;
   CallDriverMethod(method, out.ret, array);
   out.error = GetReportedErrorText();

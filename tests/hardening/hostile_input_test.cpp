@@ -29,6 +29,7 @@
 #include "platform/utf16.hpp"
 #include "selection/selection_database.hpp"
 #include "selection/task_upload.hpp"
+#include "tests/hardening/terminal_process.hpp"
 #include "tests/link/fake_terminal.hpp"
 #include "tests/link/socket_pair.hpp"
 
@@ -80,6 +81,7 @@ class HostileInput : public ::testing::Test {
     platform::InstallDialogProvider(&dialogs_);
   }
   void TearDown() override {
+    SetExchangeTimeLimitMs(kDefaultExchangeTimeLimitMs);
     platform::InstallDialogProvider(nullptr);
     SetTempDir(previous_temp_);
     std::error_code ignored;
@@ -181,18 +183,8 @@ TEST_F(HostileInput, EntitiesAreNotExpanded) {
   }
 }
 
-class Params : public ParamArray {
- public:
-  explicit Params(std::vector<Value> v) : values(std::move(v)) {}
-  Value Read(int i) const override { return i >= 0 && size_t(i) < values.size() ? values[i] : Value(); }
-  void Write(int i, const Value& v) override {
-    if (i >= 0 && size_t(i) < values.size()) values[i] = v;
-  }
-  std::vector<Value> values;
-};
-
 Value SetParameter(const std::string& name, const std::string& value) {
-  Params params({Value::Text(name), Value::Text(value)});
+  hardening::VectorParams params({Value::Text(name), Value::Text(value)});
   Value ret = Value::Int(-1);
   SetReportedErrorText(" ");
   CallDriverMethod(kSetParameter, ret, params);
@@ -242,7 +234,7 @@ TEST_F(HostileInput, AddressTextsThatAreNoAddressDoNotListen) {
     EXPECT_EQ(ConnectionSettings().IpAddress, address);
     ConnectionSettings().PortNumber = 40000 + static_cast<uint16_t>(address.size());
     ConnectionSettings().TimeOut = 1;
-    Params params({Value()});
+    hardening::VectorParams params({Value()});
     Value ret = Value::Int(-1);
     SetReportedErrorText(" ");
     CallDriverMethod(kOpen, ret, params);
@@ -313,7 +305,6 @@ TEST_F(HostileInput, AnnouncedTwoGigabytesWithAShortStream) {
     EXPECT_NE(target.rfind(base_, 0), 0u) << "left open: " << target;
   }
   terminal.Stop();
-  SetExchangeTimeLimitMs(kDefaultExchangeTimeLimitMs);
 }
 
 }  // namespace

@@ -53,16 +53,6 @@ long ResidentKiB() {
   return resident * (::sysconf(_SC_PAGESIZE) / 1024);
 }
 
-class Params : public ParamArray {
- public:
-  explicit Params(std::vector<Value> v) : values(std::move(v)) {}
-  Value Read(int i) const override { return i >= 0 && size_t(i) < values.size() ? values[i] : Value(); }
-  void Write(int i, const Value& v) override {
-    if (i >= 0 && size_t(i) < values.size()) values[i] = v;
-  }
-  std::vector<Value> values;
-};
-
 class PressingDialogs : public platform::DialogProvider {
  public:
   platform::BoxAnswer ShowMessageBox(const platform::MessageBoxRequest&, platform::BoxCloser*) override {
@@ -104,7 +94,7 @@ class Soak : public ::testing::Test {
   }
 
   Value Call(int method, std::vector<Value>& params) {
-    Params array(params);
+    hardening::VectorParams array(params);
     Value ret;
     SetReportedErrorText("");
     CallDriverMethod(method, ret, array);

@@ -1,6 +1,7 @@
 // The terminal simulator as a child process with a scratch root of its own,
-// and the process-side checks of the hardening tests: the driver's open file
-// descriptors, the local files it still holds, and the terminal's files.
+// the process-side checks of the hardening tests (the driver's open file
+// descriptors, the local files it still holds, the terminal's files), and the
+// parameter array the tests call the driver's methods with.
 #pragma once
 
 #include <cstdint>
@@ -8,7 +9,20 @@
 #include <string>
 #include <vector>
 
+#include "addin/params.hpp"
+
 namespace vtsd::hardening {
+
+// A method's parameters as the host passes them; writes land in `values`.
+class VectorParams : public ParamArray {
+ public:
+  explicit VectorParams(std::vector<Value> v) : values(std::move(v)) {}
+  Value Read(int i) const override { return i >= 0 && size_t(i) < values.size() ? values[i] : Value(); }
+  void Write(int i, const Value& v) override {
+    if (i >= 0 && size_t(i) < values.size()) values[i] = v;
+  }
+  std::vector<Value> values;
+};
 
 class TerminalProcess {
  public:
