@@ -29,6 +29,8 @@
 #include "platform/dialogs.hpp"
 #include "selection/selection_window.hpp"
 #include "tests/hardening/terminal_process.hpp"
+#include "tests/support/free_port.hpp"
+#include "tests/support/vector_params.hpp"
 
 namespace vtsd {
 namespace {
@@ -58,7 +60,7 @@ struct CallOutcome {
 
 CallOutcome Call(int method, std::vector<Value> params) {
   SetReportedErrorText("");
-  hardening::VectorParams array(std::move(params));
+  test::VectorParams array(std::move(params));
   CallOutcome out;
   CallDriverMethod(method, out.ret, array);
   out.error = GetReportedErrorText();
@@ -172,7 +174,7 @@ class FaultMatrix : public ::testing::Test {
     CatalogueUploadState() = UploadState{};
     SelectionWindowState().isCancelled = false;
     ConnectionSettings().IpAddress = "127.0.0.1";
-    ConnectionSettings().PortNumber = hardening::FreeLoopbackPort();
+    ConnectionSettings().PortNumber = test::FreePort();
     ConnectionSettings().TimeOut = 10;
     ConnectionSettings().ChooseDownloadSource = false;
 
@@ -285,7 +287,7 @@ class FaultMatrix : public ::testing::Test {
       // Measured once: a terminal that only connects and is closed.
       TerminalProcess terminal;
       ConnectionSettings().IpAddress = "127.0.0.1";
-      ConnectionSettings().PortNumber = hardening::FreeLoopbackPort();
+      ConnectionSettings().PortNumber = test::FreePort();
       ConnectionSettings().TimeOut = 10;
       terminal.Start(ConnectionSettings().PortNumber, {"--reconnect", "4"});
       const CallOutcome opened = Call(kOpen, {Value()});

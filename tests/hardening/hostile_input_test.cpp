@@ -29,7 +29,7 @@
 #include "platform/utf16.hpp"
 #include "selection/selection_database.hpp"
 #include "selection/task_upload.hpp"
-#include "tests/hardening/terminal_process.hpp"
+#include "tests/support/vector_params.hpp"
 #include "tests/link/fake_terminal.hpp"
 #include "tests/link/socket_pair.hpp"
 
@@ -184,7 +184,7 @@ TEST_F(HostileInput, EntitiesAreNotExpanded) {
 }
 
 Value SetParameter(const std::string& name, const std::string& value) {
-  hardening::VectorParams params({Value::Text(name), Value::Text(value)});
+  test::VectorParams params({Value::Text(name), Value::Text(value)});
   Value ret = Value::Int(-1);
   SetReportedErrorText(" ");
   CallDriverMethod(kSetParameter, ret, params);
@@ -234,7 +234,7 @@ TEST_F(HostileInput, AddressTextsThatAreNoAddressDoNotListen) {
     EXPECT_EQ(ConnectionSettings().IpAddress, address);
     ConnectionSettings().PortNumber = 40000 + static_cast<uint16_t>(address.size());
     ConnectionSettings().TimeOut = 1;
-    hardening::VectorParams params({Value()});
+    test::VectorParams params({Value()});
     Value ret = Value::Int(-1);
     SetReportedErrorText(" ");
     CallDriverMethod(kOpen, ret, params);

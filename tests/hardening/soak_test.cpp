@@ -27,6 +27,8 @@
 #include "link/connection.hpp"
 #include "platform/dialogs.hpp"
 #include "tests/hardening/terminal_process.hpp"
+#include "tests/support/free_port.hpp"
+#include "tests/support/vector_params.hpp"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define VTSD_UNDER_ASAN 1
@@ -80,7 +82,7 @@ class Soak : public ::testing::Test {
     SetTempDir(temp_);
     platform::InstallDialogProvider(&dialogs_);
     ConnectionSettings().IpAddress = "127.0.0.1";
-    ConnectionSettings().PortNumber = hardening::FreeLoopbackPort();
+    ConnectionSettings().PortNumber = test::FreePort();
     ConnectionSettings().TimeOut = 10;
     CatalogueUploadState() = UploadState{};
   }
@@ -94,7 +96,7 @@ class Soak : public ::testing::Test {
   }
 
   Value Call(int method, std::vector<Value>& params) {
-    hardening::VectorParams array(params);
+    test::VectorParams array(params);
     Value ret;
     SetReportedErrorText("");
     CallDriverMethod(method, ret, array);

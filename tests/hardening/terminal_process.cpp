@@ -1,10 +1,7 @@
 #include "tests/hardening/terminal_process.hpp"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +13,8 @@
 #include <thread>
 
 #include <nlohmann/json.hpp>
+
+#include "tests/support/free_port.hpp"
 
 namespace vtsd::hardening {
 
@@ -58,7 +57,7 @@ bool TerminalProcess::PrepareRoot(const std::vector<std::string>& extra) {
   options.insert(options.end(), {"--connect-timeout", "0"});
   // Nobody listens on a fresh port: the simulator ends at its first attempt.
   quiet_ = true;
-  const bool prepared = Start(FreeLoopbackPort(), options) && Finish(10000) == 1;
+  const bool prepared = Start(test::FreePort(), options) && Finish(10000) == 1;
   quiet_ = false;
   return prepared;
 }
@@ -129,18 +128,6 @@ std::vector<std::string> FilesHeldUnder(const std::string& dir) {
     if (text.compare(0, dir.size(), dir) == 0) held.push_back(text);
   }
   return held;
-}
-
-uint16_t FreeLoopbackPort() {
-  const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-  socklen_t len = sizeof sa;
-  ::getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len);
-  ::close(s);
-  return ntohs(sa.sin_port);
 }
 
 }  // namespace vtsd::hardening

@@ -1,7 +1,6 @@
 // The terminal simulator as a child process with a scratch root of its own,
 // the process-side checks of the hardening tests (the driver's open file
-// descriptors, the local files it still holds, the terminal's files), and the
-// parameter array the tests call the driver's methods with.
+// descriptors, the local files it still holds, the terminal's files).
 #pragma once
 
 #include <cstdint>
@@ -9,20 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "addin/params.hpp"
-
 namespace vtsd::hardening {
-
-// A method's parameters as the host passes them; writes land in `values`.
-class VectorParams : public ParamArray {
- public:
-  explicit VectorParams(std::vector<Value> v) : values(std::move(v)) {}
-  Value Read(int i) const override { return i >= 0 && size_t(i) < values.size() ? values[i] : Value(); }
-  void Write(int i, const Value& v) override {
-    if (i >= 0 && size_t(i) < values.size()) values[i] = v;
-  }
-  std::vector<Value> values;
-};
 
 class TerminalProcess {
  public:
@@ -57,7 +43,5 @@ class TerminalProcess {
 int OpenDescriptorCount();
 // The files under `dir` that this process holds open.
 std::vector<std::string> FilesHeldUnder(const std::string& dir);
-// A loopback port nobody listens on.
-uint16_t FreeLoopbackPort();
 
 }  // namespace vtsd::hardening
