@@ -134,9 +134,11 @@ def main():
                 path = os.path.join(work, "%s-%s-%02d.jsonl" % (op, fault, k))
                 # The component's own limit on a silent terminal is half a
                 # minute and cannot be lowered from the host; the stalled
-                # terminal here gives up its connection after two seconds, so
-                # the component sees the silence end in a closed connection.
-                idle = "2" if fault == "stall" else "30"
+                # terminal here gives up its connection after five seconds,
+                # so the component sees the silence end in a closed
+                # connection. The same limit holds for the connection that
+                # follows, which must see Close's request in time.
+                idle = "5" if fault == "stall" else "30"
                 sim = OPERATIONS[op]["sim"] + ["--%s-at" % fault, str(k), "--reconnect", "4",
                                                "--idle-timeout", idle]
                 write_scenario(path, scenario("%s, %s at request %d (%s)" % (op, fault, k, commands[k - 1]),
