@@ -230,7 +230,8 @@ run_scenarios
 log "fault matrix of UploadTable and DownloadTable through vtsd-host.exe"
 check "fault matrix of UploadTable and DownloadTable through the x86-64 DLL" \
   python3 "$ROOT/tests/hardening/host_fault_matrix.py" --host "$WINE $X64/vtsd-host.exe" --wine-paths \
-  --platform windows --sim "$ROOT/build/linux/bin/merxa-sim" --faults "${VTSD_WINE_FAULTS:-close,stall,garbage}"
+  --platform windows --sim "$ROOT/build/linux/bin/merxa-sim" --faults "${VTSD_WINE_FAULTS:-close,stall,garbage}" \
+  --sample "stall=${VTSD_WINE_STALL_STEP:-4}"
 
 check "per-user registration through regsvr32 /i:user" per_user_ok "$DLL"
 check "regsvr32 /u unregisters the DLL" wine regsvr32 /s /u "$DLL"
