@@ -58,7 +58,7 @@ class AddInObject final : public ILocale,
   HRESULT STDMETHODCALLTYPE Done() override;
   HRESULT STDMETHODCALLTYPE GetInfo(SAFEARRAY** info) override;
 
-  // IDispatch: not implemented
+  // IDispatch: every method answers E_NOTIMPL; the host drives the component through ILanguageExtender
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
   HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
