@@ -111,37 +111,70 @@ void StoreValue(const Value& value, VARIANT* out) {
   }
 }
 
-bool SafeArrayParams::Usable() const {
-  VARTYPE vt = VT_EMPTY;
-  return array_ && ::SafeArrayGetDim(array_) == 1 &&
-         SUCCEEDED(::SafeArrayGetVartype(array_, &vt)) && vt == VT_VARIANT;
+namespace {
+
+// Holds the array's lock while an element is read or written, so the data
+// cannot move or go away under the pointer.
+class ArrayLock {
+ public:
+  explicit ArrayLock(SAFEARRAY* array) : array_(array), locked_(SUCCEEDED(::SafeArrayLock(array))) {}
+  ~ArrayLock() {
+    if (locked_) ::SafeArrayUnlock(array_);
+  }
+  ArrayLock(const ArrayLock&) = delete;
+  ArrayLock& operator=(const ArrayLock&) = delete;
+  bool locked() const { return locked_; }
+
+ private:
+  SAFEARRAY* array_;
+  bool locked_;
+};
+
+// The element at `index` of a locked array, or null outside its bounds.
+VARIANT* ElementAt(SAFEARRAY* array, int index) {
+  LONG i = index;
+  void* element = nullptr;
+  if (FAILED(::SafeArrayPtrOfIndex(array, &i, &element))) return nullptr;
+  return static_cast<VARIANT*>(element);
 }
 
+}  // namespace
+
+// A host may build the array without the flags that name its element type
+// (allocating the descriptor and data itself): an array that names no type
+// but whose elements are VARIANT-sized is taken as VARIANTs. An array that
+// names another type is refused, even when its elements have that size
+// (DECIMAL, say).
+bool SafeArrayParams::Usable() const {
+  if (!array_ || ::SafeArrayGetDim(array_) != 1) return false;
+  VARTYPE vt = VT_EMPTY;
+  if (SUCCEEDED(::SafeArrayGetVartype(array_, &vt))) return vt == VT_VARIANT;
+  return ::SafeArrayGetElemsize(array_) == sizeof(VARIANT);
+}
+
+// Elements are read and written in place, the way SafeArrayGetElement and
+// SafeArrayPutElement treat a VARIANT array; those two would copy raw bytes
+// for an array without the VARIANT flag.
 Value SafeArrayParams::Read(int index) const {
   if (!Usable()) return Value();
-  VARIANT element;
-  ::VariantInit(&element);
-  LONG i = index;
-  if (FAILED(::SafeArrayGetElement(array_, &i, &element))) return Value();
-  Value result;
-  try {
-    result = ValueFromVariant(element);
-  } catch (...) {
-    ::VariantClear(&element);
-    throw;
-  }
-  ::VariantClear(&element);
-  return result;
+  ArrayLock lock(array_);
+  if (!lock.locked()) return Value();
+  const VARIANT* element = ElementAt(array_, index);
+  return element ? ValueFromVariant(*element) : Value();
 }
 
 void SafeArrayParams::Write(int index, const Value& value) {
   if (!Usable()) return;
-  VARIANT element;
-  ::VariantInit(&element);
-  StoreValue(value, &element);
-  LONG i = index;
-  ::SafeArrayPutElement(array_, &i, &element);  // copies; the result is not examined
-  ::VariantClear(&element);
+  VARIANT stored;
+  ::VariantInit(&stored);
+  StoreValue(value, &stored);
+  ArrayLock lock(array_);
+  VARIANT* element = lock.locked() ? ElementAt(array_, index) : nullptr;
+  if (!element || FAILED(::VariantClear(element))) {
+    ::VariantClear(&stored);
+    return;
+  }
+  *element = stored;  // the element now owns what `stored` held
 }
 
 }  // namespace vtsd::com

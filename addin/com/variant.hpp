@@ -32,8 +32,10 @@ std::string TextFromBstr(BSTR text);
 BSTR AllocBstr(const std::string& utf8);
 
 // The host's parameter array: a one-dimensional SAFEARRAY of VARIANTs,
-// indexed from 0. A missing array, an array of another shape or element
-// type, or an index outside it reads as empty and is not written.
+// indexed from 0. An array that names VT_VARIANT as its element type,
+// or names no type and has VARIANT-sized elements, is used; a missing array,
+// an array of another shape or element type, or an index outside it reads as
+// empty and is not written.
 class SafeArrayParams : public ParamArray {
  public:
   explicit SafeArrayParams(SAFEARRAY* array) : array_(array) {}

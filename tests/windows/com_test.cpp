@@ -453,6 +453,77 @@ TEST_F(Component, ParameterArraysOfAnotherShapeReadAsEmpty) {
   EXPECT_EQ(init_->GetInfo(nullptr), S_OK);
 }
 
+// A host may allocate the parameter array's descriptor and data itself,
+// leaving out the flags that name the element type. Its VARIANTs are read and
+// written all the same; the elements stay the host's to clear.
+class UntypedArray {
+ public:
+  explicit UntypedArray(std::vector<Variant>& params) {
+    EXPECT_EQ(::SafeArrayAllocDescriptor(1, &array_), S_OK);
+    array_->fFeatures = 0;
+    array_->cbElements = sizeof(VARIANT);
+    array_->rgsabound[0].cElements = static_cast<ULONG>(params.size());
+    array_->rgsabound[0].lLbound = 0;
+    EXPECT_EQ(::SafeArrayAllocData(array_), S_OK);
+    for (size_t i = 0; i < params.size(); ++i) {
+      ::VariantInit(&Element(i));
+      ::VariantCopy(&Element(i), &params[i].v);
+    }
+    size_ = params.size();
+  }
+  ~UntypedArray() {
+    for (size_t i = 0; i < size_; ++i) ::VariantClear(&Element(i));
+    ::SafeArrayDestroyData(array_);
+    ::SafeArrayDestroyDescriptor(array_);
+  }
+  UntypedArray(const UntypedArray&) = delete;
+  UntypedArray& operator=(const UntypedArray&) = delete;
+  SAFEARRAY** Address() { return &array_; }
+  VARIANT& Element(size_t i) { return static_cast<VARIANT*>(array_->pvData)[i]; }
+
+ private:
+  SAFEARRAY* array_ = nullptr;
+  size_t size_ = 0;
+};
+
+TEST_F(Component, ParameterArraysWithoutTypeFlagsAreReadAndWritten) {
+  Start(true);
+  auto call = [this](const wchar_t* method, UntypedArray& array, Variant& ret) {
+    Bstr name(method);
+    long number = -1;
+    EXPECT_EQ(ext_->FindMethod(name.b, &number), S_OK);
+    return ext_->CallAsFunc(number, &ret.v, array.Address());
+  };
+
+  std::vector<Variant> set = {Text(L"propPortNumber"), Text(L"4242")};
+  UntypedArray set_array(set);
+  VARTYPE vt = VT_EMPTY;
+  ASSERT_TRUE(FAILED(::SafeArrayGetVartype(*set_array.Address(), &vt))) << "the array names a type";
+  Variant set_ret;
+  ASSERT_EQ(call(L"SetParameter", set_array, set_ret), S_OK);
+  EXPECT_EQ(V_I4(&set_ret.v), 1);
+  Variant port;
+  ASSERT_EQ(ext_->GetPropVal(1, &port.v), S_OK);
+  ASSERT_EQ(V_VT(&port.v), VT_BSTR);
+  EXPECT_EQ(std::wstring(V_BSTR(&port.v)), L"4242");
+
+  std::vector<Variant> wrong = {Text(L"propNothing"), Text(L"1")};
+  UntypedArray wrong_array(wrong);
+  Variant wrong_ret;
+  ASSERT_EQ(call(L"SetParameter", wrong_array, wrong_ret), S_OK);
+  EXPECT_EQ(V_I4(&wrong_ret.v), 0);
+
+  // The out parameter replaces what the host had put there.
+  std::vector<Variant> error = {Text(L"placeholder")};
+  UntypedArray error_array(error);
+  Variant error_ret;
+  ASSERT_EQ(call(L"GetLastError", error_array, error_ret), S_OK);
+  EXPECT_EQ(V_I4(&error_ret.v), 8);
+  ASSERT_EQ(V_VT(&error_array.Element(0)), VT_BSTR);
+  EXPECT_EQ(std::wstring(V_BSTR(&error_array.Element(0))),
+            L"Error when setting. Parameter name propNothing missing");
+}
+
 TEST_F(Component, LoneSurrogatesInNamesAndLocales) {
   Start(true);
   long number = 0;
