@@ -180,6 +180,8 @@ WindowAutomation::~WindowAutomation() {
 void WindowAutomation::Run() {
   // Per window: whether the harness has acted on its current wait.
   std::map<HWND, bool> acted;
+  // Per owner window: the last of its boxes the harness answered.
+  std::map<HWND, HWND> answered_box;
 
   // Waits before acting; ends early when the window went away.
   auto wait_before = [this](HWND window, int ms) {
@@ -194,6 +196,12 @@ void WindowAutomation::Run() {
     for (auto it = acted.begin(); it != acted.end();) {
       if (std::find(windows.begin(), windows.end(), it->first) == windows.end())
         it = acted.erase(it);
+      else
+        ++it;
+    }
+    for (auto it = answered_box.begin(); it != answered_box.end();) {
+      if (!::IsWindow(it->first))
+        it = answered_box.erase(it);
       else
         ++it;
     }
@@ -228,6 +236,9 @@ void WindowAutomation::Run() {
           entry.kind = DialogKind::Info;
         const DialogAction action =
             script_.Begin(entry, entry.kind == DialogKind::Question ? Press::No : Press::Ok);
+        // A box of the selection window: once it is gone, the window either
+        // waits for the user again or is closed by the component.
+        if (const HWND owner = ::GetWindow(window, GW_OWNER)) answered_box[owner] = window;
         wait_before(window, action.after_ms);
         if (stop_ || !::IsWindow(window)) continue;
         switch (action.press) {
@@ -243,18 +254,23 @@ void WindowAutomation::Run() {
 
       const HWND list = FindChild(children, "ListBox");
       if (!list) continue;
-      // The selection window. While a box of its own is up it is disabled;
-      // once enabled again it waits for the user again.
-      if (!::IsWindowEnabled(window)) {
+      // The selection window. It waits for the user when it first shows,
+      // and again after each of its boxes, unless the component closes it.
+      const auto box = answered_box.find(window);
+      if (box != answered_box.end()) {
+        // The box's modal loop also runs this window's messages: a click
+        // posted before the box is destroyed would be taken by that loop,
+        // not by the window's wait.
+        if (::IsWindow(box->second)) continue;
+        answered_box.erase(box);
         acted[window] = false;
-        continue;
       }
       if (acted[window]) continue;
-      // Waiting means the window's thread is back in its message loop: a
-      // message sent to the window is handled only there. Right after its
-      // own box closes the window is enabled again before the component
-      // has decided whether it stays (No) or goes (Yes); the round trip
-      // waits for that decision.
+      if (!::IsWindowEnabled(window)) continue;
+      // The box is gone; the component has then either gone back to the
+      // window's message loop or is closing the window without running
+      // messages. A message sent to the window comes back only from that
+      // loop, so its answer means the window waits for the user.
       DWORD_PTR ignored = 0;
       if (!::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs,
                                  &ignored) ||
