@@ -20,6 +20,7 @@
 #include "bench/process_memory.hpp"
 #include "link/framing.hpp"
 #include "link/remote_files.hpp"
+#include "link/session.hpp"
 #include "platform/socket.hpp"
 
 namespace {
@@ -173,17 +174,20 @@ void BM_Transfer(benchmark::State& state, bool upload) {
     ResetPeakRss();
     const auto start = std::chrono::steady_clock::now();
     try {
+      vtsd::TerminalSession& session = vtsd::Session();
+      session.Adopt(pair.driver.release());
+      const vtsd::TerminalLocation where{"", "", "Orders.db"};
       if (upload) {
-        vtsd::UploadDatabaseFile(pair.driver.get(), "Merxa.db", "Orders.db");
+        vtsd::UploadDatabaseFile(session, "Merxa.db", where);
       } else {
-        vtsd::DownloadDatabaseFile(pair.driver.get(), "Orders.db", "Copy.db");
+        vtsd::DownloadDatabaseFile(session, where, "Copy.db");
       }
     } catch (const std::exception& e) {
       state.SkipWithError(e.what());
     }
     state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     extra = StatusBytes("VmHWM") - rss_before;
-    pair.driver.reset();
+    vtsd::Session().End();
     terminal.join();
     floor_seconds = FloorSeconds(upload, packet);
   }

@@ -35,6 +35,7 @@
 #include "link/connection.hpp"
 #include "link/device_test.hpp"
 #include "link/remote_files.hpp"
+#include "link/session.hpp"
 #include "options.hpp"
 #include "platform/socket.hpp"
 #include "simulator.hpp"
@@ -252,7 +253,7 @@ class SimulatedTerminal {
   }
 
   int32_t device() const { return device_; }
-  vtsd::platform::SocketHandle socket() const { return vtsd::DeviceSocket(); }
+  vtsd::TerminalSession& session() const { return vtsd::Session(); }
 
  private:
   ScratchDir root_;
@@ -302,15 +303,15 @@ void BM_UploadStagesThroughSimulator(benchmark::State& state) {
   double version_s = 0, create_s = 0, import_s = 0, squeeze_s = 0, packages_s = 0, captions_s = 0, send_s = 0;
   for (auto _ : state) {
     vtsd::CatalogueUploadState() = vtsd::UploadState{};
-    version_s += SecondsOf([&] { vtsd::QueryAppVersion(terminal.socket()); });
+    version_s += SecondsOf([&] { vtsd::QueryAppVersion(terminal.session()); });
     create_s += SecondsOf([] { vtsd::CreateCatalogueDatabase(); });
     for (const std::string& package : packages) {
       import_s += SecondsOf([&] { vtsd::ImportArticleTable(package); });
     }
     squeeze_s += SecondsOf([] { vtsd::DropEmptyColumns(); });
     packages_s += SecondsOf([] { vtsd::FillPackageBarcodes(); });
-    captions_s += SecondsOf([&] { vtsd::SyncFieldCaptions(terminal.device()); });
-    send_s += SecondsOf([&] { vtsd::UploadDatabaseFile(terminal.socket(), "Merxa.db", "Merxa.db"); });
+    captions_s += SecondsOf([&] { vtsd::SyncFieldCaptions(terminal.session()); });
+    send_s += SecondsOf([&] { vtsd::UploadDatabaseFile(terminal.session(), "Merxa.db", vtsd::TerminalLocation{"MerxaDir", "", "Merxa.db"}); });
   }
   const double n = static_cast<double>(state.iterations());
   state.counters["version_s"] = version_s / n;

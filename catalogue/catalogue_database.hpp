@@ -6,6 +6,8 @@ namespace vtsd {
 
 // Name of the catalogue file in TempDir.
 inline constexpr const char* kCatalogueFileName = "Merxa.db";
+// The terminal application's settings file, which holds the field captions.
+inline constexpr const char* kSettingsFileName = "MerxaSetup.db";
 
 // Deletes TempDir + "Merxa.db" when present and creates it anew, empty, with
 // the tables Articule, Articule_Fields and Barcodes and their indexes.

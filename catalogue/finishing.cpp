@@ -32,7 +32,6 @@ using namespace finishing_text;
 
 namespace {
 
-constexpr const char* kSettingsFileName = "MerxaSetup.db";
 
 // The captions of Field_2 ... Field_9 as the terminal shows them. They are the
 // terminal application's own field names and do not follow the message

@@ -9,7 +9,7 @@
 #include "addin/value.hpp"
 #include "catalogue/upload.hpp"
 #include "catalogue/upload_state.hpp"
-#include "link/connection.hpp"
+#include "link/session.hpp"
 
 namespace vtsd {
 
@@ -66,9 +66,9 @@ void HandleUploadTable(MethodCall& call) {
   if (NumericEquals(v0, 0)) Raise(kUploadDeviceEmpty);
   if (!Contains(table, "Record")) Raise(kUploadNoData);
   if (status.empty()) Raise(kUploadStatusEmpty);
-  if (!NumericEquals(v0, DeviceId())) Raise(kUploadNotConnected);
+  TerminalSession& session = SessionForDevice(v0, kUploadNotConnected);
   if (!ValidPackageStatus(status)) Raise(kUploadStatusInvalid);
-  call.ret = Value::Int(UploadTableOperation(v0.ToInt32(), std::move(table), status) ? 1 : 0);
+  call.ret = Value::Int(UploadTableOperation(session, std::move(table), status) ? 1 : 0);
 }
 
 void HandleClearTable(MethodCall& call) {
@@ -76,8 +76,8 @@ void HandleClearTable(MethodCall& call) {
   const Value v0 = call.ReadParam(0);
   ParamText(v0, kClearWrongDeviceType);
   if (NumericEquals(v0, 0)) Raise(kClearDeviceEmpty);
-  if (!NumericEquals(v0, DeviceId())) Raise(kClearNotConnected);
-  call.ret = Value::Int(ClearTableOperation(v0.ToInt32()) ? 1 : 0);
+  TerminalSession& session = SessionForDevice(v0, kClearNotConnected);
+  call.ret = Value::Int(ClearTableOperation(session) ? 1 : 0);
 }
 
 void ResetCatalogueOnInit() { CatalogueUploadState().PackagesPresent = false; }

@@ -18,12 +18,10 @@ const Msg kUnsupportedVersionEnd{" Не поддерживается.", " is not
 
 namespace {
 
-constexpr const char* kSettingsFileName = "MerxaSetup.db";
-
-// The terminal connection a device ID names (the ID is the socket's value).
-platform::SocketHandle DeviceFromId(int32_t device_id) {
-  return static_cast<platform::SocketHandle>(static_cast<uint32_t>(device_id));
-}
+// Where the files live on the terminal: the catalogue in the directory the
+// application names, its settings file in the root.
+const TerminalLocation kCatalogueOnTerminal{"MerxaDir", "", kCatalogueFileName};
+const TerminalLocation kSettingsOnTerminal{"", "\\", kSettingsFileName};
 
 bool SupportedVersion(const std::string& version) { return !version.empty() && version[0] == '5'; }
 
@@ -41,30 +39,27 @@ void StartCatalogue() {
 }
 
 // Finishes the catalogue whose last package has been imported and sends it.
-void FinishAndSendCatalogue(int32_t device_id) {
+void FinishAndSendCatalogue(TerminalSession& session) {
   UploadState& state = CatalogueUploadState();
   DropEmptyColumns();
   if (state.PackagesPresent) {
     FillPackageBarcodes();
     state.PackagesPresent = false;
   }
-  SyncFieldCaptions(device_id);
-  UploadDatabaseFile(DeviceFromId(device_id), kCatalogueFileName, kCatalogueFileName);
+  SyncFieldCaptions(session);
+  UploadDatabaseFile(session, kCatalogueFileName, kCatalogueOnTerminal);
 }
 
 }  // namespace
 
-bool UpdateFieldCaptions() { return UpdateFieldCaptions(AppVersionText()); }
-
-bool SyncFieldCaptions(int32_t device_id) {
-  const platform::SocketHandle device = DeviceFromId(device_id);
-  DownloadDatabaseFile(device, kSettingsFileName, kSettingsFileName);
-  UpdateFieldCaptions();
-  UploadDatabaseFile(device, kSettingsFileName, kSettingsFileName);
+bool SyncFieldCaptions(TerminalSession& session) {
+  DownloadDatabaseFile(session, kSettingsOnTerminal, kSettingsFileName);
+  UpdateFieldCaptions(session.app_version);
+  UploadDatabaseFile(session, kSettingsFileName, kSettingsOnTerminal);
   return true;
 }
 
-bool UploadCatalogue(int32_t device_id, std::string table_text, const std::string& package_status) {
+bool UploadCatalogue(TerminalSession& session, std::string table_text, const std::string& package_status) {
   UploadState& state = CatalogueUploadState();
   const bool last = package_status == "last";
 
@@ -81,7 +76,7 @@ bool UploadCatalogue(int32_t device_id, std::string table_text, const std::strin
   // ends here: a repeated "last" must start a new catalogue rather than add
   // its package a second time to a catalogue already (partly) finished.
   try {
-    FinishAndSendCatalogue(device_id);
+    FinishAndSendCatalogue(session);
   } catch (...) {
     state.UploadInProgress = false;
     throw;
@@ -90,19 +85,19 @@ bool UploadCatalogue(int32_t device_id, std::string table_text, const std::strin
   return true;
 }
 
-bool UploadTableOperation(int32_t device_id, std::string table_text, const std::string& package_status) {
-  const std::string version = QueryAppVersion(DeviceFromId(device_id));
+bool UploadTableOperation(TerminalSession& session, std::string table_text,
+                          const std::string& package_status) {
+  const std::string version = QueryAppVersion(session);
   if (!SupportedVersion(version)) {
     RaiseText(upload_text::kUnsupportedVersionStart.Text() + version + upload_text::kUnsupportedVersionEnd.Text());
   }
-  return UploadCatalogue(device_id, std::move(table_text), package_status);
+  return UploadCatalogue(session, std::move(table_text), package_status);
 }
 
-bool ClearTableOperation(int32_t device_id) {
-  const platform::SocketHandle device = DeviceFromId(device_id);
-  if (SupportedVersion(QueryAppVersion(device))) {
+bool ClearTableOperation(TerminalSession& session) {
+  if (SupportedVersion(QueryAppVersion(session))) {
     CreateCatalogueDatabase();
-    UploadDatabaseFile(device, kCatalogueFileName, kCatalogueFileName);
+    UploadDatabaseFile(session, kCatalogueFileName, kCatalogueOnTerminal);
   }
   return true;
 }

@@ -8,32 +8,31 @@
 #include <string>
 
 #include "addin/messages.hpp"
+#include "link/session.hpp"
 
 namespace vtsd {
 
 // Asks the terminal for its application version; a version other than 5 is
 // refused with the unsupported-version message naming it. Then runs
 // UploadCatalogue. Returns true.
-bool UploadTableOperation(int32_t device_id, std::string table_text, const std::string& package_status);
+bool UploadTableOperation(TerminalSession& session, std::string table_text,
+                          const std::string& package_status);
 
 // One package of an upload. "first" starts a new catalogue; "regular" adds to
 // the one in progress (and is ignored without one); "last" adds the package
 // (starting a catalogue first when none is in progress), finishes the
 // catalogue, updates the terminal's field captions and sends "Merxa.db".
 // Returns true.
-bool UploadCatalogue(int32_t device_id, std::string table_text, const std::string& package_status);
+bool UploadCatalogue(TerminalSession& session, std::string table_text,
+                     const std::string& package_status);
 
 // Fetches "MerxaSetup.db" from the terminal, writes the field captions into
 // it and sends it back. Returns true.
-bool SyncFieldCaptions(int32_t device_id);
-
-// Writes the field captions into TempDir + "MerxaSetup.db" in the settings
-// table named by the application version last queried.
-bool UpdateFieldCaptions();
+bool SyncFieldCaptions(TerminalSession& session);
 
 // Replaces the terminal's catalogue by an empty one when its application
 // version is 5; does nothing for any other version. Returns true.
-bool ClearTableOperation(int32_t device_id);
+bool ClearTableOperation(TerminalSession& session);
 
 namespace upload_text {
 extern const Msg kUnsupportedVersionStart;

@@ -2,45 +2,40 @@
 
 #include "addin/settings.hpp"
 #include "addin/subsystems.hpp"
-#include "link/connection.hpp"
 #include "link/framing.hpp"
 #include "link/messages.hpp"
 #include "link/remote_files.hpp"
 
 namespace vtsd {
 
-std::string& AppVersionText() {
-  static std::string text;
-  return text;
-}
-
-std::string QueryAppVersion(platform::SocketHandle device) {
-  AppVersionText() = QueryTerminalValue(device, "ProgrammVersion");
-  return AppVersionText();
+std::string QueryAppVersion(TerminalSession& session) {
+  session.app_version = QueryTerminalValue(session, "ProgrammVersion");
+  return session.app_version;
 }
 
 std::string DeviceTest() {
+  TerminalSession& session = Session();
   bool opened = false;
-  if (!ListenerExists() && DeviceSocket() == 0) {
+  if (!session.listener_exists() && session.device_id() == 0) {
     opened = true;
-    StartListening();
-    const WaitResult result = WaitForTerminal();
-    if (result == WaitResult::TimedOut) Raise(link_text::kTestTimeout);
-    if (result == WaitResult::NoTerminal && LastListenerFailure()) Raise(*LastListenerFailure());
+    session.StartListening();
+    const TerminalSession::WaitResult result = session.WaitForTerminal();
+    if (result == TerminalSession::WaitResult::TimedOut) Raise(link_text::kTestTimeout);
+    // A listener that failed leaves no terminal: the test's own message
+    // says so, as Open reports its own outcome.
   }
   try {
-    const SocketHandle device = DeviceSocket();
-    if (device == 0) Raise(link_text::kTestNotConnected);
-    const std::string name = QueryTerminalValue(device, "ProgrammName");
-    const std::string version = QueryTerminalValue(device, "ProgrammVersion");
-    const std::string model = Exchange(device, EncodeGetTerminalVersion());
+    if (session.device_id() == 0) Raise(link_text::kTestNotConnected);
+    const std::string name = QueryTerminalValue(session, "ProgrammName");
+    const std::string version = QueryTerminalValue(session, "ProgrammVersion");
+    const std::string model = session.ExchangeText(EncodeGetTerminalVersion());
     if (model.size() <= 1) Raise(link_text::kTestModel);
-    if (opened) CloseConnection(DeviceId());
+    if (opened) session.CloseConnection(session.device_id());
     return "\rИмя ПО: " + name + "\rВерсия: " + version + "\rМодель ТСД: " + model;
   } catch (...) {
     // The host holds no device ID for a connection the test made itself, so
     // the test ends it whatever went wrong.
-    if (opened && DeviceSocket() != 0) EndConnection();
+    if (opened && session.device_id() != 0) session.End();
     throw;
   }
 }

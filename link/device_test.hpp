@@ -4,16 +4,13 @@
 
 #include <string>
 
-#include "addin/params.hpp"
-#include "platform/socket.hpp"
+#include "link/session.hpp"
 
 namespace vtsd {
 
-// The application's version as last answered to QueryAppVersion; "" before.
-std::string& AppVersionText();
-
-// Asks "ProgrammVersion", stores the answer in AppVersionText and returns it.
-std::string QueryAppVersion(platform::SocketHandle device);
+// Asks "ProgrammVersion", keeps the answer as the session's app_version and
+// returns it.
+std::string QueryAppVersion(TerminalSession& session);
 
 // Connects first when no connection exists (and closes that connection again,
 // also on failure); returns CR "Имя ПО: " name CR "Версия: " version

@@ -110,49 +110,40 @@ int32_t ReceiveInt32(SocketHandle socket) {
   return GetInt32(b);
 }
 
-ReceiveBufferState& ReceiveBuffer() {
-  static ReceiveBufferState state;
-  return state;
-}
-
-void ExpectData(std::size_t count) {
-  ReceiveBufferState& rb = ReceiveBuffer();
-  rb.data.assign(count, 0);
-  rb.outstanding = count;
-  rb.filled = false;
-}
-
-std::string ReceiveReply(SocketHandle socket) {
-  ReceiveBufferState& rb = ReceiveBuffer();
-  const std::size_t outstanding = rb.outstanding;
-  // Whatever this reply turns out to be, it answers the pending request.
-  rb.outstanding = 0;
-  rb.filled = false;
-
+Reply ReceiveReply(SocketHandle socket, const ReplyExpectation& expect) {
+  Reply reply;
   const int32_t n = ReceiveInt32(socket);
-  if (outstanding > 0 && static_cast<int64_t>(n) == static_cast<int64_t>(outstanding) + 8) {
+  if (expect.data > 0 && static_cast<int64_t>(n) == static_cast<int64_t>(expect.data) + 8) {
     uint8_t header[8];
     ReceiveAll(socket, header, sizeof header);
-    ReceiveAll(socket, rb.data.data(), outstanding);
-    rb.filled = true;
-    return "1";
+    reply.data.resize(expect.data);
+    ReceiveAll(socket, reply.data.data(), expect.data);
+    reply.is_data = true;
+    reply.text = "1";
+    return reply;
   }
   if (n > kLargestPlainReply) Raise(link_text::kReplyMismatch);
 
   uint8_t b[kLargestPlainReply];
   if (n > 0) ReceiveAll(socket, b, static_cast<std::size_t>(n));
   if (n == 8) {
-    return GetInt32(b) > 0 ? std::to_string(GetInt32(b + 4)) : "0";
-  }
-  if (n == 4) return std::to_string(GetInt32(b));
-  if (n == 1) return std::to_string(static_cast<unsigned>(b[0]));
-  if (n <= 0) return std::string();
-  if (std::memchr(b, 0x01, static_cast<std::size_t>(n)) != nullptr) {
+    // The text shape: four status bytes 00 00 00 01, the text, a zero byte.
+    if (expect.text && b[0] == 0 && b[1] == 0 && b[2] == 0 && b[3] == 1 && b[7] == 0) {
+      reply.text.assign(reinterpret_cast<const char*>(b) + 4, 3);
+    } else {
+      reply.text = GetInt32(b) > 0 ? std::to_string(GetInt32(b + 4)) : "0";
+    }
+  } else if (n == 4) {
+    reply.text = std::to_string(GetInt32(b));
+  } else if (n == 1) {
+    reply.text = std::to_string(static_cast<unsigned>(b[0]));
+  } else if (n > 0 && std::memchr(b, 0x01, static_cast<std::size_t>(n)) != nullptr) {
     // Header of four bytes, the text, one closing byte.
-    return n > 5 ? std::string(reinterpret_cast<const char*>(b) + 4, static_cast<std::size_t>(n - 5))
-                 : std::string();
+    if (n > 5) reply.text.assign(reinterpret_cast<const char*>(b) + 4, static_cast<std::size_t>(n - 5));
+  } else if (n > 0) {
+    reply.text.assign(reinterpret_cast<const char*>(b), static_cast<std::size_t>(n));
   }
-  return std::string(reinterpret_cast<const char*>(b), static_cast<std::size_t>(n));
+  return reply;
 }
 
 int32_t ReplyNumber(const std::string& text) {
@@ -196,7 +187,7 @@ Payload EncodeDisconnect() { return Command("Disconnect", 0); }
 
 std::string Exchange(SocketHandle socket, const Payload& request) {
   SendFrame(socket, request.data(), request.size());
-  return ReceiveReply(socket);
+  return ReceiveReply(socket).text;
 }
 
 int32_t ExchangeNumber(SocketHandle socket, const Payload& request) {

@@ -34,29 +34,35 @@ void SendFrame(SocketHandle socket, const void* payload, std::size_t length);
 void ReceiveAll(SocketHandle socket, void* buffer, std::size_t count);
 int32_t ReceiveInt32(SocketHandle socket);
 
-// The bytes that file data replies land in. Before each "ReadFile" the
-// receive gives it `count` zero bytes and marks that many as outstanding; the
-// next reply either is the data reply for exactly those bytes or carries no
-// data at all.
-struct ReceiveBufferState {
-  std::vector<uint8_t> data;
-  std::size_t outstanding = 0;  // data bytes the pending "ReadFile" asked for
-  bool filled = false;          // the last reply was the data reply asked for
+// What the request being answered expects back.
+struct ReplyExpectation {
+  // A text ("GetFuture", "GetTerminalVersion"): an 8-byte reply of the text
+  // shape (status bytes 00 00 00 01, three bytes, a closing zero byte) is
+  // then the 3-byte text, not a status pair.
+  bool text = false;
+  // "ReadFile": the data bytes it asked for (0 for any other request).
+  std::size_t data = 0;
 };
-ReceiveBufferState& ReceiveBuffer();
-void ExpectData(std::size_t count);
+
+// One decoded reply: its text, or the data bytes a "ReadFile" asked for.
+struct Reply {
+  std::string text;  // "1" for a data reply
+  bool is_data = false;
+  std::vector<uint8_t> data;
+};
 
 // Reads one reply frame and decodes it by its length alone:
 //   1      one byte, its decimal value
 //   4      a big-endian signed integer, its decimal text
-//   8      status then value: the value's text when status > 0, else "0"
-//   > 50   data: the bytes after the 8-byte header go to ReceiveBuffer; "1"
+//   8      status then value: the value's text when status > 0, else "0";
+//          a 3-byte text when a text is expected and the frame has its shape
+//   > 50   data: the bytes after the 8-byte header are the reply's data
 //   other  text: when a byte 0x01 occurs, bytes 4 .. N-2, else all N bytes
 // A data reply is also recognised at any length when it is exactly the
-// outstanding "ReadFile" count plus its header (short last pieces). A length
+// expected "ReadFile" count plus its header (short last pieces). A length
 // above 50 that is not that data reply fails with the mismatch message
 // without reading, so no hostile length is ever allocated.
-std::string ReceiveReply(SocketHandle socket);
+Reply ReceiveReply(SocketHandle socket, const ReplyExpectation& expect = {});
 
 // The decoded number of a reply; a text that is no decimal integer fails
 // with a conversion failure (not a DriverError).
@@ -84,7 +90,8 @@ void PutWriteFileHeader(uint8_t* at, int32_t handle, int32_t count);
 void PutInt32(uint8_t* at, int32_t value);
 int32_t GetInt32(const uint8_t* at);
 
-// One request and its reply.
+// One request and its reply on a bare socket (the terminal session adds
+// what a failure does to the connection).
 std::string Exchange(SocketHandle socket, const Payload& request);
 int32_t ExchangeNumber(SocketHandle socket, const Payload& request);
 

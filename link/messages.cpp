@@ -59,6 +59,10 @@ const Msg kReceiveWriteFailed{"4Ошибка при записи файла на
                               "4Error while writing a file on the PC."};
 const Msg kSendReadFailed{"4Ошибка при чтение файла для отправки.",
                           "4Error while reading a file to send."};
+const Msg kWriteRefused{
+    "4ТСД не записал часть файла, файл не отправлен. Проверьте свободное место на ТСД.",
+    "4The TSD did not write a piece of the file, the file was not sent. Check the free space on "
+    "the TSD."};
 const Msg kRemoteMissing{"4Запрашиваемый файл на устройстве отсутствует.",
                          "4The requested file is missing on the device."};
 

@@ -40,6 +40,7 @@ extern const Msg kReceiveCreateFailed;
 extern const Msg kFileSize;
 extern const Msg kReceiveWriteFailed;
 extern const Msg kSendReadFailed;
+extern const Msg kWriteRefused;       // "WriteFile" answered 0 or less
 extern const Msg kRemoteMissing;
 
 // Device test.

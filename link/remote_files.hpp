@@ -1,51 +1,74 @@
-// Files on the terminal: single requests on a terminal path, the transfer of
-// one open remote file in either direction, the query of a named value, and
-// the upload and download of the driver's database files with their fixed
-// locations on the terminal. A file moves one piece at a time.
+// Files on the terminal: the query of a named value, single requests on a
+// terminal path, an open terminal file that is always closed again, and the
+// upload and download of one whole file by its place on the terminal. A file
+// moves one piece at a time. Which file lives where is the features' own
+// knowledge: they name the place.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-#include "platform/socket.hpp"
+#include "link/session.hpp"
 
 namespace vtsd {
-
-using platform::SocketHandle;
-
-// The handle of the last "OpenFile" and the terminal's largest request.
-int32_t& RemoteFileHandle();
-int32_t& MaxPacketSize();
 
 // Pieces never exceed this many bytes whatever the terminal's packet size, so
 // an absurd "GetHrpMaxBuffer" answer cannot make the driver reserve it.
 constexpr int32_t kLargestPiece = 1 << 20;
 
 // "GetFuture": the text named by key; a text of 1 byte or less fails.
-std::string QueryTerminalValue(SocketHandle device, const std::string& key);
+std::string QueryTerminalValue(TerminalSession& session, const std::string& key);
 
-bool RemoteFileExists(SocketHandle device, const std::string& path);
-bool DeleteRemoteFile(SocketHandle device, const std::string& path);
-bool CreateRemoteFile(SocketHandle device, const std::string& path);
-bool OpenRemoteFile(SocketHandle device, const std::string& path);
+bool RemoteFileExists(TerminalSession& session, const std::string& path);
+bool DeleteRemoteFile(TerminalSession& session, const std::string& path);
+bool CreateRemoteFile(TerminalSession& session, const std::string& path);
 
-// Transfers of the file opened by OpenRemoteFile; the local file is
-// TempDir + local_name and is closed on every path out.
-bool SendLocalFile(SocketHandle device, const std::string& local_name);
-bool ReceiveRemoteFile(SocketHandle device, const std::string& local_name);
+// A file opened on the terminal ("OpenFile"). "CloseFile" is sent when it
+// goes, on every path, as long as the session can still exchange.
+class RemoteFile {
+ public:
+  RemoteFile(TerminalSession& session, const std::string& path);
+  ~RemoteFile();
+  RemoteFile(const RemoteFile&) = delete;
+  RemoteFile& operator=(const RemoteFile&) = delete;
 
-// Terminal paths of the database files.
-std::string UploadPath(SocketHandle device, const std::string& name,
-                       const std::string& name_on_terminal);
-std::string DownloadPath(SocketHandle device, const std::string& name);
+  int32_t handle() const { return handle_; }
+  // Sends "CloseFile" now; its answer does not change the outcome.
+  void Close();
 
-// Sends TempDir + name to the terminal ("Merxa.db", "MerxaSetup.db",
-// "Podbor.db").
-bool UploadDatabaseFile(SocketHandle device, const std::string& name,
-                        const std::string& name_on_terminal);
-// Fetches a terminal file into TempDir + local_name ("MerxaSetup.db",
-// "Podbor.db", "Orders.db"). A missing "Podbor.db" yields a fresh empty one.
-bool DownloadDatabaseFile(SocketHandle device, const std::string& name,
+ private:
+  TerminalSession& session_;
+  int32_t handle_ = 0;
+  bool open_ = false;
+};
+
+// Where a file lives on the terminal: the directory the terminal names for
+// `directory_key` (asked when the transfer starts), or else the fixed
+// `directory` ("" for the terminal's current directory, "\" for its root),
+// then the file's name.
+struct TerminalLocation {
+  std::string directory_key;
+  std::string directory;
+  std::string name;
+};
+
+// Sends TempDir + local_name to the terminal. Everything that can be checked
+// locally, and the terminal's packet size, is checked before the terminal's
+// file is touched; a transfer that fails after that deletes the partial
+// file on the terminal while the session can still exchange.
+void UploadDatabaseFile(TerminalSession& session, const std::string& local_name,
+                        const TerminalLocation& where);
+
+// Fetches a terminal file into TempDir + local_name. A file missing on the
+// terminal fails with the missing-file message, an empty one with the
+// file-size message; a failed transfer leaves no partial local file.
+void DownloadDatabaseFile(TerminalSession& session, const TerminalLocation& where,
                           const std::string& local_name);
+
+enum class FetchResult { Fetched, Missing, Empty };
+// As DownloadDatabaseFile, but a file that is missing or empty on the
+// terminal is reported instead of failing (no local file is made then).
+FetchResult FetchDatabaseFileIfPresent(TerminalSession& session, const TerminalLocation& where,
+                                       const std::string& local_name);
 
 }  // namespace vtsd

@@ -6,6 +6,7 @@
 #include "link/device_test.hpp"
 #include "link/remote_files.hpp"
 #include "platform/files.hpp"
+#include "selection/selection_database.hpp"
 #include "selection/selection_window.hpp"
 #include "selection/task_upload.hpp"
 
@@ -36,8 +37,8 @@ namespace {
 
 namespace text = download_text;
 
-constexpr const char kOrdersFile[] = "Orders.db";
-constexpr const char kPodborFile[] = "Podbor.db";
+// The order documents live in the directory the application names.
+const TerminalLocation kOrdersOnTerminal{"OrderDir", "", kOrdersFileName};
 const Msg kOrdersSource{"Накладные", "Orders"};
 const Msg kPodborSource{"Подбор", "Podbor"};
 
@@ -116,8 +117,8 @@ std::vector<std::string> SourceChoices() {
 
 std::string SourceFileForChoice(const std::string& choice) {
   for (Language language : {Language::Russian, Language::English}) {
-    if (choice == kOrdersSource.Text(language)) return kOrdersFile;
-    if (choice == kPodborSource.Text(language)) return kPodborFile;
+    if (choice == kOrdersSource.Text(language)) return kOrdersFileName;
+    if (choice == kPodborSource.Text(language)) return kSelectionFileName;
   }
   return std::string();
 }
@@ -184,24 +185,24 @@ void BuildDocumentXml(const std::string& fileName, const std::string& chosenText
   xml += kXmlClosing;
 }
 
-std::string DownloadTable(int32_t deviceId) {
-  const std::string version = QueryAppVersion(DeviceFromId(deviceId));
+std::string DownloadTable(TerminalSession& session) {
+  const std::string version = QueryAppVersion(session);
   if (version.empty() || version[0] != '5') {
     const Language language = GetMessageLanguage();
     RaiseText(text::kNotSupportedPrefix.Text(language) + version +
               text::kNotSupportedSuffix.Text(language));
   }
   std::string out;
-  DownloadSelectedDocuments(deviceId, out);
+  DownloadSelectedDocuments(session, out);
   return out;
 }
 
-void DownloadSelectedDocuments(int32_t deviceId, std::string& out) {
+void DownloadSelectedDocuments(TerminalSession& session, std::string& out) {
   out.clear();
   SelectionWindowStateRecord& window = SelectionWindowState();
   window.isCancelled = false;
 
-  std::string fileName = kOrdersFile;
+  std::string fileName = kOrdersFileName;
   if (ConnectionSettings().ChooseDownloadSource) {
     std::string source;
     ShowSelectionWindow(true, SourceChoices(), source);
@@ -210,7 +211,10 @@ void DownloadSelectedDocuments(int32_t deviceId, std::string& out) {
     if (fileName.empty()) Raise(text::kWindowError);
   }
 
-  DownloadDatabaseFile(DeviceFromId(deviceId), fileName, fileName);
+  if (fileName == kSelectionFileName)
+    FetchSelectionDatabase(session);
+  else
+    DownloadDatabaseFile(session, kOrdersOnTerminal, kOrdersFileName);
   ListDocumentNames(fileName);
 
   std::string chosen;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "addin/messages.hpp"
+#include "link/session.hpp"
 
 namespace vtsd {
 
@@ -19,11 +20,11 @@ std::string& DocumentXml();
 
 // The operation behind DownloadTable: checks the terminal application's
 // version and runs DownloadSelectedDocuments. Returns the document XML.
-std::string DownloadTable(int32_t deviceId);
+std::string DownloadTable(TerminalSession& session);
 
 // Source choice (when the setting asks for it), fetch, document choice and
 // XML. `out` is the XML, or empty after any failure.
-void DownloadSelectedDocuments(int32_t deviceId, std::string& out);
+void DownloadSelectedDocuments(TerminalSession& session, std::string& out);
 
 // The file that a line of the source window names: "Orders.db" for
 // "Orders"/"Накладные", "Podbor.db" for "Podbor"/"Подбор", else empty.

@@ -7,7 +7,7 @@
 #include "addin/settings.hpp"
 #include "addin/subsystems.hpp"
 #include "addin/value.hpp"
-#include "link/connection.hpp"
+#include "link/session.hpp"
 #include "selection/document_download.hpp"
 #include "selection/task_upload.hpp"
 
@@ -53,8 +53,8 @@ void HandleUnloadTaskForSelection(MethodCall& call) {
   if (task.empty()) Raise(kTaskTableEmpty);
   if (task.find("Record") == std::string::npos) Raise(kTaskNoData);
   if (task.find("PodborName") == std::string::npos) Raise(kTaskNoPodborName);
-  if (!NumericEquals(v0, DeviceId())) Raise(kTaskNotConnected);
-  call.ret = Value::Int(UnloadTaskForSelection(v0.ToInt32(), task) ? 1 : 0);
+  TerminalSession& session = SessionForDevice(v0, kTaskNotConnected);
+  call.ret = Value::Int(UnloadTaskForSelection(session, task) ? 1 : 0);
 }
 
 void HandleDownloadTable(MethodCall& call) {
@@ -62,8 +62,8 @@ void HandleDownloadTable(MethodCall& call) {
   const Value v0 = call.ReadParam(0);
   ParamText(v0, kDownloadWrongDeviceType);
   if (NumericEquals(v0, 0)) Raise(kDownloadDeviceEmpty);
-  if (!NumericEquals(v0, DeviceId())) Raise(kDownloadNotConnected);
-  const std::string xml = DownloadTable(v0.ToInt32());
+  TerminalSession& session = SessionForDevice(v0, kDownloadNotConnected);
+  const std::string xml = DownloadTable(session);
   if (xml.empty()) return;
   call.WriteParam(1, Value::Text(xml));
   call.ret = Value::Int(1);

@@ -8,8 +8,10 @@
 
 namespace vtsd {
 
-// Name of the selection-task file in TempDir.
+// Name of the selection-task file, in TempDir and on the terminal.
 inline constexpr const char* kSelectionFileName = "Podbor.db";
+// Name of the terminal's order-document file, in TempDir and on the terminal.
+inline constexpr const char* kOrdersFileName = "Orders.db";
 
 // Deletes TempDir + "Podbor.db" when present and creates it anew with the
 // empty Registry table and its index. Returns true; raises DriverError with

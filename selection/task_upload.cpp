@@ -13,6 +13,11 @@
 
 namespace vtsd {
 
+namespace {
+// Version 5 keeps its tasks in its order directory.
+const TerminalLocation kSelectionOnTerminal{"", "Merxa5\\Order\\", kSelectionFileName};
+}  // namespace
+
 namespace task_upload_text {
 const Msg kXmlInvalid{"7XML невалидный, проверьте параметр Xml Таблица.",
                       "7XML is invalid, check the parameter Xml Table."};
@@ -109,21 +114,21 @@ bool ConfirmReplacement(const std::string& taskName) {
 
 }  // namespace
 
-platform::SocketHandle DeviceFromId(int32_t deviceId) {
-  return static_cast<platform::SocketHandle>(static_cast<uint32_t>(deviceId));
+void FetchSelectionDatabase(TerminalSession& session) {
+  if (FetchDatabaseFileIfPresent(session, kSelectionOnTerminal, kSelectionFileName) != FetchResult::Fetched)
+    CreateSelectionDatabase();
 }
 
-bool UnloadTaskForSelection(int32_t deviceId, const std::string& xmlTable, LocalClock clock) {
-  const std::string version = QueryAppVersion(DeviceFromId(deviceId));
-  if (!version.empty() && version[0] == '5') UploadSelectionTask(deviceId, xmlTable, clock);
+bool UnloadTaskForSelection(TerminalSession& session, const std::string& xmlTable, LocalClock clock) {
+  const std::string version = QueryAppVersion(session);
+  if (!version.empty() && version[0] == '5') UploadSelectionTask(session, xmlTable, clock);
   return true;
 }
 
-void UploadSelectionTask(int32_t deviceId, const std::string& xmlTable, LocalClock clock) {
-  const platform::SocketHandle device = DeviceFromId(deviceId);
-  DownloadDatabaseFile(device, kSelectionFileName, kSelectionFileName);
+void UploadSelectionTask(TerminalSession& session, const std::string& xmlTable, LocalClock clock) {
+  FetchSelectionDatabase(session);
   AddSelectionTask(xmlTable, kSelectionFileName, clock);
-  UploadDatabaseFile(device, kSelectionFileName, kSelectionFileName);
+  UploadDatabaseFile(session, kSelectionFileName, kSelectionOnTerminal);
 }
 
 std::string TaskKey(const std::string& timeText) {

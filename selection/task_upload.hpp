@@ -9,7 +9,7 @@
 
 #include "addin/messages.hpp"
 #include "platform/locale_formats.hpp"
-#include "platform/socket.hpp"
+#include "link/session.hpp"
 
 namespace vtsd {
 
@@ -17,8 +17,10 @@ namespace vtsd {
 // fixed instant in tests).
 using LocalClock = platform::LocalDateTimeText (*)();
 
-// The terminal connection that a device ID names.
-platform::SocketHandle DeviceFromId(int32_t deviceId);
+// Fetches the terminal's "Podbor.db" into TempDir. A terminal without one,
+// or with an empty one (a transfer that never finished), gets a fresh empty
+// task file instead.
+void FetchSelectionDatabase(TerminalSession& session);
 
 // The task key of an upload at `timeText` (the long time format): "0000"
 // followed by the time with every ':', 'P', 'A', 'M' and blank removed.
@@ -30,12 +32,12 @@ std::string TaskDateText(const platform::LocalDateTimeText& now);
 // The operation behind UnloadTaskForSelection: asks the terminal's
 // application version and, for version 5, runs UploadSelectionTask. Other
 // versions transfer nothing. Returns true unless a DriverError is raised.
-bool UnloadTaskForSelection(int32_t deviceId, const std::string& xmlTable,
+bool UnloadTaskForSelection(TerminalSession& session, const std::string& xmlTable,
                             LocalClock clock = platform::CurrentLocalDateTime);
 
 // Fetches "Podbor.db", adds the task and sends the file back. A failure
 // before the send leaves the terminal's file as it was.
-void UploadSelectionTask(int32_t deviceId, const std::string& xmlTable,
+void UploadSelectionTask(TerminalSession& session, const std::string& xmlTable,
                          LocalClock clock = platform::CurrentLocalDateTime);
 
 // Adds the task in `xmlTable` to TempDir + fileName in one transaction:

@@ -1,7 +1,8 @@
 // The reply decoder reading a connection whose bytes are the input: replies
 // are read until the stream fails. The first input byte chooses whether a
-// "ReadFile" is outstanding and for how many bytes, so the data-reply path is
-// reached as well as the number and text paths.
+// "ReadFile" is outstanding and for how many bytes, and (its top bit) whether
+// a text is expected, so the data-reply and 3-byte text paths are reached as
+// well as the number and text paths.
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -51,9 +52,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const auto socket = static_cast<vtsd::SocketHandle>(pair.fds[1]);
   vtsd::PrepareDeviceSocket(socket);
   for (int i = 0; i < 64; ++i) {
-    if (selector & 1) vtsd::ExpectData((selector >> 1) * 37u);
+    vtsd::ReplyExpectation expect;
+    if (selector & 1) expect.data = (selector >> 1) * 37u;
+    expect.text = (selector & 0x80) != 0;
     try {
-      const std::string text = vtsd::ReceiveReply(socket);
+      const std::string text = vtsd::ReceiveReply(socket, expect).text;
       try {
         vtsd::ReplyNumber(text);
       } catch (const std::exception&) {
@@ -64,6 +67,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       break;
     }
   }
-  vtsd::ReceiveBuffer() = vtsd::ReceiveBufferState{};
   return 0;
 }

@@ -25,6 +25,7 @@
 #include "link/device_test.hpp"
 #include "link/framing.hpp"
 #include "link/remote_files.hpp"
+#include "link/session.hpp"
 #include "platform/dialogs.hpp"
 #include "platform/utf16.hpp"
 #include "selection/selection_database.hpp"
@@ -35,6 +36,8 @@
 
 namespace vtsd {
 namespace {
+
+const TerminalLocation kOrders{"OrderDir", "", "Orders.db"};
 
 namespace fs = std::filesystem;
 
@@ -273,9 +276,9 @@ TEST_F(HostileInput, TerminalDirectoriesWithAndWithoutSeparatorAndCyrillic) {
     testing::SocketPair pair;
     ASSERT_TRUE(pair.ok());
     terminal.Serve(pair.peer.release());
-    AppVersionText() = "5.0.1";
-    RemoteFileHandle() = 0;
-    EXPECT_EQ(FailureOf([&] { DownloadDatabaseFile(pair.driver.get(), "Orders.db", "Orders.db"); }), "");
+    Session().End();
+    Session().Adopt(pair.driver.release());
+    EXPECT_EQ(FailureOf([&] { DownloadDatabaseFile(Session(), kOrders, "Orders.db"); }), "");
     EXPECT_EQ(ReadLocal(TempPath("Orders.db")), "orders of the day");
     terminal.Stop();
   }
@@ -292,11 +295,10 @@ TEST_F(HostileInput, AnnouncedTwoGigabytesWithAShortStream) {
   testing::SocketPair pair;
   ASSERT_TRUE(pair.ok());
   terminal.Serve(pair.peer.release());
-  AppVersionText() = "5.0.1";
-  RemoteFileHandle() = 0;
+  Session().End();
+  Session().Adopt(pair.driver.release());
   const long before = PeakMiB();
-  const std::string failure =
-      FailureOf([&] { DownloadDatabaseFile(pair.driver.get(), "Orders.db", "Orders.db"); });
+  const std::string failure = FailureOf([&] { DownloadDatabaseFile(Session(), kOrders, "Orders.db"); });
   EXPECT_TRUE(Coded(failure)) << failure;
   EXPECT_LE(PeakMiB() - before, 64);
   for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {

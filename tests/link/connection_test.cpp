@@ -14,6 +14,7 @@ using testing::CallResult;
 using testing::FakeTerminal;
 using testing::LinkTest;
 using testing::kClose;
+using testing::kDeviceTest;
 using testing::kOpen;
 
 using ConnectionTest = LinkTest;
@@ -138,7 +139,7 @@ TEST_F(ConnectionTest, DisconnectAnsweredZeroKeepsTheConnection) {
   EXPECT_EQ(refused.ret, Value::Int(0));
   EXPECT_EQ(refused.reported, "2Error Connections TSD.");
   EXPECT_NE(DeviceSocket(), 0u);
-  EXPECT_TRUE(ListenerExists());
+  EXPECT_EQ(Value::Int(DeviceId()), open.params[0]);
   // The next Close goes through.
   EXPECT_EQ(Call(kClose, {open.params[0]}).ret, Value::Int(1));
   EXPECT_EQ(terminal.Commands(), (std::vector<std::string>{"Disconnect", "Disconnect"}));
@@ -166,6 +167,53 @@ TEST_F(ConnectionTest, CloseWithAStalledTerminalEndsWithinTheBound) {
   ASSERT_EQ(open.ret, Value::Int(1));
   const CallResult r = Call(kClose, {open.params[0]});
   EXPECT_EQ(r.reported, "4During an exchange relationship with TSD was broken again exchange.");
+  EXPECT_TRUE(Idle());
+}
+
+// A terminal that answers after the exchange limit breaks the session: its
+// late reply can never be read as the answer to a later request, every later
+// method on the device ID fails at once without a request, Close ends the
+// session locally, and Open then works.
+TEST_F(ConnectionTest, LateReplyBreaksTheSessionAndIsNeverRead) {
+  SetExchangeTimeLimitMs(300);
+  terminal.late_at = 1;  // "ProgrammName" answered 0.8 s late
+  terminal.late_ms = 800;
+  terminal.values["ProgrammName"] = "5.123";
+  const CallResult open = OpenWithTerminal();
+  ASSERT_EQ(open.ret, Value::Int(1));
+  const std::string broken = "4During an exchange relationship with TSD was broken again exchange.";
+  EXPECT_EQ(Call(kDeviceTest).reported, broken);
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));  // the late reply is sent meanwhile
+  const std::size_t requests = terminal.Log().size();
+  const CallResult again = Call(kDeviceTest);
+  EXPECT_EQ(again.ret, Value::Int(0));
+  EXPECT_EQ(again.reported, broken);
+  EXPECT_EQ(terminal.Log().size(), requests);
+  EXPECT_EQ(Value::Int(DeviceId()), open.params[0]);
+
+  const CallResult close = Call(kClose, {open.params[0]});
+  EXPECT_EQ(close.ret, Value::Int(1)) << close.reported;
+  EXPECT_EQ(terminal.Log().size(), requests);
+  EXPECT_TRUE(Idle());
+
+  FakeTerminal next;
+  next.ConnectTo(ConnectionSettings().PortNumber);
+  const CallResult reopened = Call(kOpen);
+  ASSERT_EQ(reopened.ret, Value::Int(1));
+  const CallResult test = Call(kDeviceTest);
+  EXPECT_EQ(test.params[0], Value::Text("\rИмя ПО: Merxa\rВерсия: 5.0.1\rМодель ТСД: VT-80"));
+  EXPECT_EQ(Call(kClose, {reopened.params[0]}).ret, Value::Int(1));
+}
+
+// A "Disconnect" answered by something that is no number leaves the
+// connection out of step: Close ends it all the same.
+TEST_F(ConnectionTest, UndecodableDisconnectAnswerEndsTheConnection) {
+  terminal.scripted["Disconnect"] = {testing::TextReply("Merxa")};
+  const CallResult open = OpenWithTerminal();
+  ASSERT_EQ(open.ret, Value::Int(1));
+  const CallResult r = Call(kClose, {open.params[0]});
+  EXPECT_EQ(r.ret, Value::Int(0));
+  EXPECT_EQ(r.reported[0], '4');
   EXPECT_TRUE(Idle());
 }
 

@@ -1,5 +1,9 @@
 #include "link/device_test.hpp"
 
+#include <sys/socket.h>
+
+#include <thread>
+
 #include "link/messages.hpp"
 #include "link/remote_files.hpp"
 #include "link_fixture.hpp"
@@ -19,7 +23,6 @@ using DeviceTestTest = testing::LinkTest;
 const std::string kDescription = "\rИмя ПО: Merxa\rВерсия: 5.0.1\rМодель ТСД: VT-80";
 
 TEST_F(DeviceTestTest, FromIdleConnectsDescribesAndDisconnects) {
-  AppVersionText() = "untouched";
   terminal.ConnectTo(ConnectionSettings().PortNumber);
   const CallResult r = Call(kDeviceTest);
   EXPECT_EQ(r.ret, Value::Int(1)) << r.reported;
@@ -28,7 +31,6 @@ TEST_F(DeviceTestTest, FromIdleConnectsDescribesAndDisconnects) {
   EXPECT_EQ(terminal.Commands(), (Strings{"GetFuture", "GetFuture", "GetTerminalVersion", "Disconnect"}));
   EXPECT_EQ(terminal.Log()[0].text, "ProgrammName");
   EXPECT_EQ(terminal.Log()[1].text, "ProgrammVersion");
-  EXPECT_EQ(AppVersionText(), "untouched");
   EXPECT_TRUE(Idle());
 }
 
@@ -36,8 +38,12 @@ TEST_F(DeviceTestTest, AfterOpenUsesTheConnectionAndKeepsIt) {
   SetMessageLanguage(Language::English);  // the labels stay Russian
   const CallResult open = OpenWithTerminal();
   ASSERT_EQ(open.ret, Value::Int(1));
+  // The test describes the terminal; the version a table operation asked
+  // for stays what it was.
+  Session().app_version = "untouched";
   const CallResult r = Call(kDeviceTest);
   EXPECT_EQ(r.params[0], Value::Text(kDescription));
+  EXPECT_EQ(Session().app_version, "untouched");
   EXPECT_EQ(terminal.Commands(), (Strings{"GetFuture", "GetFuture", "GetTerminalVersion"}));
   EXPECT_EQ(dialogs.Shown().size(), 1u);
   EXPECT_EQ(Call(kClose, {open.params[0]}).ret, Value::Int(1));
@@ -94,6 +100,22 @@ TEST_F(DeviceTestTest, FailureOnTheHostsConnectionKeepsIt) {
   EXPECT_EQ(Call(kDeviceTest).reported, "3An error occurred while getting Models TSD.");
   EXPECT_NE(DeviceSocket(), 0u);
   EXPECT_EQ(Call(kClose, {open.params[0]}).ret, Value::Int(1));
+}
+
+// A listener that fails while it waits leaves no terminal: the test says so
+// with its own not-connected message, as Open reports its own outcome.
+TEST_F(DeviceTestTest, FailedListenerIsReportedAsNotConnected) {
+  dialogs.hold = true;
+  std::thread breaker([&] {
+    ASSERT_TRUE(dialogs.WaitShown(5000));
+    ::shutdown(static_cast<int>(ListenSocket()), SHUT_RDWR);
+    dialogs.Press();
+  });
+  const CallResult r = Call(kDeviceTest);
+  breaker.join();
+  EXPECT_EQ(r.ret, Value::Int(0));
+  EXPECT_EQ(r.reported, "3TSD is not connected.");
+  EXPECT_TRUE(Idle());
 }
 
 TEST_F(DeviceTestTest, ListenerFailureIsReported) {

@@ -91,6 +91,11 @@ void FakeTerminal::ServeLoop() {
       socket_ = platform::kInvalidSocket;
       return;
     }
+    if (request_number == late_at) {
+      const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(late_ms);
+      while (!stop_ && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     if (request_number == stall_at) {
       while (!stop_) std::this_thread::sleep_for(std::chrono::milliseconds(10));
       return;

@@ -45,6 +45,9 @@ class FakeTerminal {
   // (1-based, over all commands); 0 = never.
   int stall_at = 0;
   int close_at = 0;
+  // Answer the n-th request only after late_ms (a Wi-Fi stall); 0 = never.
+  int late_at = 0;
+  int late_ms = 0;
 
   ~FakeTerminal();
   // Connects to the driver's port, retrying until it listens.

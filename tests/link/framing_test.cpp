@@ -24,7 +24,6 @@ class FramingTest : public ::testing::Test {
   void SetUp() override {
     SetMessageLanguage(Language::English);
     ASSERT_TRUE(pair.ok());
-    ReceiveBuffer() = ReceiveBufferState{};
   }
   SocketPair pair;
 };
@@ -55,8 +54,28 @@ TEST_F(FramingTest, DecodesEveryReplyShapeByLength) {
   for (const DecodeCase& c : cases) {
     SCOPED_TRACE(c.name);
     pair.PeerSend(c.frame);
-    EXPECT_EQ(ReceiveReply(pair.driver.get()), c.expected);
-    EXPECT_FALSE(ReceiveBuffer().filled);
+    const Reply reply = ReceiveReply(pair.driver.get());
+    EXPECT_EQ(reply.text, c.expected);
+    EXPECT_FALSE(reply.is_data);
+  }
+}
+
+// Where a text is expected, an 8-byte reply of the text shape is the 3-byte
+// text; every other 8-byte reply stays a status pair.
+TEST_F(FramingTest, ThreeByteTextsWhereATextIsExpected) {
+  ReplyExpectation text;
+  text.text = true;
+  const std::vector<DecodeCase> cases = {
+      {"3-byte text", testing::TextReply("5.1"), "5.1"},
+      {"3-byte UTF-8 model", testing::TextReply("VТ"), "VТ"},
+      {"status pair", testing::StatusReply(1, 42), "42"},
+      {"status 1 without its closing zero", Frame({0, 0, 0, 1, 'a', 'b', 'c', 'd'}), "1633837924"},
+      {"longer text", testing::TextReply("5.1.23"), "5.1.23"},
+  };
+  for (const DecodeCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    pair.PeerSend(c.frame);
+    EXPECT_EQ(ReceiveReply(pair.driver.get(), text).text, c.expected);
   }
 }
 
@@ -65,8 +84,8 @@ TEST_F(FramingTest, NegativeLengthReadsNothingAfterIt) {
   const std::vector<uint8_t> next = testing::NumberReply(42);
   bytes.insert(bytes.end(), next.begin(), next.end());
   pair.PeerSend(bytes);
-  EXPECT_EQ(ReceiveReply(pair.driver.get()), "");
-  EXPECT_EQ(ReceiveReply(pair.driver.get()), "42");
+  EXPECT_EQ(ReceiveReply(pair.driver.get()).text, "");
+  EXPECT_EQ(ReceiveReply(pair.driver.get()).text, "42");
 }
 
 TEST_F(FramingTest, DataReplyFillsTheOutstandingPiece) {
@@ -76,21 +95,24 @@ TEST_F(FramingTest, DataReplyFillsTheOutstandingPiece) {
     SCOPED_TRACE(count);
     std::vector<uint8_t> data(count);
     for (std::size_t i = 0; i < count; ++i) data[i] = static_cast<uint8_t>(i * 7 + 1);
-    ExpectData(count);
+    ReplyExpectation read;
+    read.data = count;
     pair.PeerSend(testing::DataReply(data));
-    EXPECT_EQ(ReceiveReply(pair.driver.get()), "1");
-    EXPECT_TRUE(ReceiveBuffer().filled);
-    EXPECT_EQ(ReceiveBuffer().data, data);
-    EXPECT_EQ(ReceiveBuffer().outstanding, 0u);
+    const Reply reply = ReceiveReply(pair.driver.get(), read);
+    EXPECT_EQ(reply.text, "1");
+    EXPECT_TRUE(reply.is_data);
+    EXPECT_EQ(reply.data, data);
   }
 }
 
-TEST_F(FramingTest, NonDataAnswerToReadLeavesBufferZeroAndUnfilled) {
-  ExpectData(10);
+TEST_F(FramingTest, NonDataAnswerToReadCarriesNoData) {
+  ReplyExpectation read;
+  read.data = 10;
   pair.PeerSend(testing::NumberReply(0));
-  EXPECT_EQ(ReceiveReply(pair.driver.get()), "0");
-  EXPECT_FALSE(ReceiveBuffer().filled);
-  EXPECT_EQ(ReceiveBuffer().data, std::vector<uint8_t>(10, 0));
+  const Reply reply = ReceiveReply(pair.driver.get(), read);
+  EXPECT_EQ(reply.text, "0");
+  EXPECT_FALSE(reply.is_data);
+  EXPECT_TRUE(reply.data.empty());
 }
 
 TEST_F(FramingTest, RefusesReplyLengthsNoRequestCanNeed) {
@@ -100,10 +122,10 @@ TEST_F(FramingTest, RefusesReplyLengthsNoRequestCanNeed) {
   EXPECT_EQ(RaisedText([&] { ReceiveReply(pair.driver.get()); }), mismatch);
 
   SocketPair second;
-  ExpectData(100);
+  ReplyExpectation read;
+  read.data = 100;
   second.PeerSend(testing::DataReply(std::vector<uint8_t>(200, 1)));
-  EXPECT_EQ(RaisedText([&] { ReceiveReply(second.driver.get()); }), mismatch);
-  EXPECT_FALSE(ReceiveBuffer().filled);
+  EXPECT_EQ(RaisedText([&] { ReceiveReply(second.driver.get(), read); }), mismatch);
 
   SocketPair third;
   third.PeerSend(testing::Int32Bytes(0x7FFFFFFF));
@@ -195,7 +217,7 @@ TEST_F(FramingTest, ReceiveAssemblesAReplySentInPieces) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   });
-  EXPECT_EQ(ReceiveReply(pair.driver.get()), "pieces arrive");
+  EXPECT_EQ(ReceiveReply(pair.driver.get()).text, "pieces arrive");
   writer.join();
 }
 

@@ -5,14 +5,17 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
 #include "addin/temp_dir.hpp"
 #include "addin/value.hpp"
 #include "link/device_test.hpp"
+#include "link/session.hpp"
 #include "link/framing.hpp"
 #include "link/messages.hpp"
+#include "platform/files.hpp"
 #include "fake_terminal.hpp"
 #include "socket_pair.hpp"
 #include "tests/support/raised_text.hpp"
@@ -23,6 +26,13 @@ namespace {
 using test::RaisedText;
 using testing::FakeTerminal;
 using Strings = std::vector<std::string>;
+
+// Places on the terminal as the features name them.
+const TerminalLocation kCatalogue{"MerxaDir", "", "Merxa.db"};
+const TerminalLocation kSettings{"", "\\", "MerxaSetup.db"};
+const TerminalLocation kTasks{"", "Merxa5\\Order\\", "Podbor.db"};
+const TerminalLocation kOrders{"OrderDir", "", "Orders.db"};
+const TerminalLocation kBare{"", "", "Orders.db"};
 
 std::vector<uint8_t> Pattern(std::size_t size, unsigned seed = 1) {
   std::vector<uint8_t> b(size);
@@ -54,21 +64,29 @@ class RemoteFilesTest : public ::testing::Test {
     temp_ = dir;
     SetTempDir(temp_ + "/");
     ASSERT_TRUE(pair_.ok());
-    AppVersionText() = "5.0.1";
-    RemoteFileHandle() = 0;
   }
   void TearDown() override {
+    Session().End();
     terminal.Stop();
     std::string cmd = "rm -rf '" + temp_ + "'";
     ASSERT_EQ(std::system(cmd.c_str()), 0);
   }
-  // Starts the terminal on its end of the pair; set its behaviour first.
-  SocketHandle Device() {
+  // Starts the terminal on its end of the pair, whose other end becomes the
+  // session's connection; set the terminal's behaviour first.
+  TerminalSession& Device() {
     if (!started_) {
       terminal.Serve(pair_.peer.release());
+      Session().Adopt(pair_.driver.release());
       started_ = true;
     }
-    return pair_.driver.get();
+    return Session();
+  }
+  // A session on a pair served by another terminal.
+  static TerminalSession& SessionOn(testing::SocketPair& pair, FakeTerminal& t) {
+    t.Serve(pair.peer.release());
+    Session().End();
+    Session().Adopt(pair.driver.release());
+    return Session();
   }
   void WriteLocal(const std::string& name, const std::vector<uint8_t>& bytes) {
     std::ofstream(TempPath(name), std::ios::binary)
@@ -91,13 +109,14 @@ TEST_F(RemoteFilesTest, UploadOfANewCatalogueAsTheTerminalSeesIt) {
   const std::vector<uint8_t> content = Pattern(1000);
   WriteLocal("Merxa.db", content);
   terminal.max_packet = 300;
-  ASSERT_TRUE(UploadDatabaseFile(Device(), "Merxa.db", "Merxa.db"));
+  UploadDatabaseFile(Device(), "Merxa.db", kCatalogue);
+  // The packet size is known before the terminal's file is touched.
   EXPECT_EQ(terminal.Commands(),
-            (Strings{"GetFuture", "ExistFile", "CreateFile", "OpenFile", "GetHrpMaxBuffer", "WriteFile",
+            (Strings{"GetFuture", "GetHrpMaxBuffer", "ExistFile", "CreateFile", "OpenFile", "WriteFile",
                      "WriteFile", "WriteFile", "WriteFile", "CloseFile"}));
   const auto log = terminal.Log();
   EXPECT_EQ(log[0].text, "MerxaDir");
-  EXPECT_EQ(log[1].text, "\\Merxa5\\Merxa.db");
+  EXPECT_EQ(log[2].text, "\\Merxa5\\Merxa.db");
   // Each request stays within the packet size: 282 data bytes + 18.
   EXPECT_EQ(terminal.Counts("WriteFile"), (std::vector<int32_t>{282, 282, 282, 154}));
   for (const auto& r : log) {
@@ -112,9 +131,9 @@ TEST_F(RemoteFilesTest, UploadReplacesAnExistingFile) {
   terminal.PutFile("\\MerxaSetup.db", Pattern(5000, 9));
   terminal.status_pair_numbers = true;  // numbers in the status-and-value shape
   WriteLocal("MerxaSetup.db", Pattern(70, 3));
-  ASSERT_TRUE(UploadDatabaseFile(Device(), "MerxaSetup.db", "MerxaSetup.db"));
-  EXPECT_EQ(terminal.Commands(), (Strings{"ExistFile", "DeleteFile", "CreateFile", "OpenFile",
-                                          "GetHrpMaxBuffer", "WriteFile", "CloseFile"}));
+  UploadDatabaseFile(Device(), "MerxaSetup.db", kSettings);
+  EXPECT_EQ(terminal.Commands(), (Strings{"GetHrpMaxBuffer", "ExistFile", "DeleteFile", "CreateFile",
+                                          "OpenFile", "WriteFile", "CloseFile"}));
   EXPECT_EQ(terminal.Files().at("\\MerxaSetup.db"), Pattern(70, 3));
 }
 
@@ -122,41 +141,44 @@ TEST_F(RemoteFilesTest, RefusedDeleteWritesOverTheExistingFileWithoutCreating) {
   terminal.PutFile("Merxa5\\Order\\Podbor.db", Pattern(100, 2));
   terminal.refuse_delete = true;
   WriteLocal("Podbor.db", Pattern(60, 4));
-  ASSERT_TRUE(UploadDatabaseFile(Device(), "Podbor.db", "Podbor.db"));
-  EXPECT_EQ(terminal.Commands(), (Strings{"ExistFile", "DeleteFile", "OpenFile", "GetHrpMaxBuffer",
+  UploadDatabaseFile(Device(), "Podbor.db", kTasks);
+  EXPECT_EQ(terminal.Commands(), (Strings{"GetHrpMaxBuffer", "ExistFile", "DeleteFile", "OpenFile",
                                           "WriteFile", "CloseFile"}));
   EXPECT_EQ(terminal.Files().at("Merxa5\\Order\\Podbor.db"), Pattern(60, 4));
 }
 
 TEST_F(RemoteFilesTest, EmptyLocalFileSendsNoData) {
   WriteLocal("Orders.db", {});
-  ASSERT_TRUE(UploadDatabaseFile(Device(), "Orders.db", "Orders.db"));
+  UploadDatabaseFile(Device(), "Orders.db", kBare);
   EXPECT_EQ(terminal.Commands(),
-            (Strings{"ExistFile", "CreateFile", "OpenFile", "GetHrpMaxBuffer", "CloseFile"}));
-  EXPECT_EQ(terminal.Log()[0].text, "Orders.db");
+            (Strings{"GetHrpMaxBuffer", "ExistFile", "CreateFile", "OpenFile", "CloseFile"}));
+  EXPECT_EQ(terminal.Log()[1].text, "Orders.db");
 }
 
-TEST_F(RemoteFilesTest, TerminalPathsFollowTheVersionAndTheDirectoryAnswers) {
+TEST_F(RemoteFilesTest, TerminalPathsJoinTheDirectoryAndTheName) {
   struct Case {
-    const char* version;
-    const char* name;
-    const char* upload;
-    const char* download;
+    const char* answer;  // the terminal's "MerxaDir"
+    TerminalLocation where;
+    const char* path;
   };
   const std::vector<Case> cases = {
-      {"5.0.1", "Merxa.db", "\\Merxa5\\Merxa.db", ""},
-      {"5.0.1", "MerxaSetup.db", "\\MerxaSetup.db", "\\MerxaSetup.db"},
-      {"5.0.1", "Podbor.db", "Merxa5\\Order\\Podbor.db", "Merxa5\\Order\\Podbor.db"},
-      {"4.2.0", "Podbor.db", "Podbor.db", ""},
-      {"5.0.1", "Orders.db", "Orders.db", "\\Merxa5\\Order\\Orders.db"},
-      {"5.0.1", "Other.db", "Other.db", ""},
+      {"\\Merxa5\\", kCatalogue, "\\Merxa5\\Merxa.db"},
+      {"\\Merxa5", kCatalogue, "\\Merxa5\\Merxa.db"},
+      {"/Merxa5/", kCatalogue, "/Merxa5/Merxa.db"},
+      {"\\Merxa5\\", kSettings, "\\MerxaSetup.db"},
+      {"\\Merxa5\\", kTasks, "Merxa5\\Order\\Podbor.db"},
+      {"\\Merxa5\\", kBare, "Orders.db"},
   };
-  const SocketHandle device = Device();
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.version) + " " + c.name);
-    AppVersionText() = c.version;
-    EXPECT_EQ(UploadPath(device, c.name, c.name), c.upload);
-    EXPECT_EQ(DownloadPath(device, c.name), c.download);
+    SCOPED_TRACE(c.path);
+    FakeTerminal t;
+    t.values["MerxaDir"] = c.answer;
+    testing::SocketPair pair;
+    TerminalSession& session = SessionOn(pair, t);
+    WriteLocal("Any.db", Pattern(10));
+    UploadDatabaseFile(session, "Any.db", c.where);
+    EXPECT_EQ(t.Files().count(c.path), 1u);
+    t.Stop();
   }
 }
 
@@ -179,8 +201,7 @@ TEST_F(RemoteFilesTest, DownloadPiecesFollowThePacketSize) {
     t.max_packet = c.packet;
     t.PutFile("\\MerxaSetup.db", Pattern(c.size, static_cast<unsigned>(c.size)));
     testing::SocketPair pair;
-    t.Serve(pair.peer.release());
-    ASSERT_TRUE(DownloadDatabaseFile(pair.driver.get(), "MerxaSetup.db", "MerxaSetup.db"));
+    DownloadDatabaseFile(SessionOn(pair, t), kSettings, "MerxaSetup.db");
     EXPECT_EQ(t.Counts("ReadFile"), c.reads);
     EXPECT_EQ(ReadLocal("MerxaSetup.db"), Pattern(c.size, static_cast<unsigned>(c.size)));
     t.Stop();
@@ -191,14 +212,14 @@ TEST_F(RemoteFilesTest, DownloadSequenceAndShortPiecesReachTheFile) {
   // Every size from 1 to 43 bytes, and files whose last piece is short.
   FakeTerminal& t = terminal;
   t.max_packet = 64;
-  const SocketHandle device = Device();
+  TerminalSession& session = Device();
   std::vector<std::size_t> sizes;
   for (std::size_t s = 1; s <= 43; ++s) sizes.push_back(s);
   for (std::size_t s : {65u, 64u * 3 + 1, 64u * 3 + 42, 64u * 3 + 43}) sizes.push_back(s);
   for (std::size_t size : sizes) {
     SCOPED_TRACE(size);
     t.PutFile("\\Merxa5\\Order\\Orders.db", Pattern(size, static_cast<unsigned>(size)));
-    ASSERT_TRUE(DownloadDatabaseFile(device, "Orders.db", "Orders.db"));
+    DownloadDatabaseFile(session, kOrders, "Orders.db");
     EXPECT_EQ(ReadLocal("Orders.db"), Pattern(size, static_cast<unsigned>(size)));
   }
   const auto log = t.Log();
@@ -211,19 +232,23 @@ TEST_F(RemoteFilesTest, DownloadSequenceAndShortPiecesReachTheFile) {
   EXPECT_EQ(log[5].ints, (std::vector<int32_t>{7, 1}));
 }
 
-TEST_F(RemoteFilesTest, MissingPodborIsCreatedLocallyOthersFail) {
-  const SocketHandle device = Device();
-  ASSERT_TRUE(DownloadDatabaseFile(device, "Podbor.db", "Podbor.db"));
-  const std::vector<uint8_t> local = ReadLocal("Podbor.db");
-  ASSERT_GE(local.size(), 16u);
-  EXPECT_EQ(std::string(local.begin(), local.begin() + 15), "SQLite format 3");
+TEST_F(RemoteFilesTest, MissingAndEmptyFilesAreReportedOrRefused) {
+  terminal.PutFile("\\MerxaSetup.db", {});
+  TerminalSession& session = Device();
+  EXPECT_EQ(FetchDatabaseFileIfPresent(session, kTasks, "Podbor.db"), FetchResult::Missing);
   EXPECT_EQ(terminal.Commands(), (Strings{"ExistFile"}));
+  // An empty file is opened, measured and closed again; no local file stays.
+  WriteLocal("MerxaSetup.db", Pattern(5));
+  EXPECT_EQ(FetchDatabaseFileIfPresent(session, kSettings, "MerxaSetup.db"), FetchResult::Empty);
+  EXPECT_EQ(terminal.Commands(), (Strings{"ExistFile", "ExistFile", "OpenFile", "GetHrpMaxBuffer",
+                                          "LengthFile", "CloseFile"}));
+  EXPECT_FALSE(platform::FileExists(TempPath("MerxaSetup.db")));
 
-  for (const char* name : {"Orders.db", "MerxaSetup.db"}) {
-    SCOPED_TRACE(name);
-    EXPECT_EQ(RaisedText([&] { DownloadDatabaseFile(device, name, name); }),
-              "4The requested file is missing on the device.");
-  }
+  EXPECT_EQ(RaisedText([&] { DownloadDatabaseFile(session, kOrders, "Orders.db"); }),
+            "4The requested file is missing on the device.");
+  EXPECT_EQ(RaisedText([&] { DownloadDatabaseFile(session, kSettings, "MerxaSetup.db"); }),
+            "4An error occurred while getting the file size of the TSD.");
+  EXPECT_FALSE(session.broken());
 }
 
 TEST_F(RemoteFilesTest, RefusalsOfTheTerminalRaiseTheirMessages) {
@@ -233,31 +258,40 @@ TEST_F(RemoteFilesTest, RefusalsOfTheTerminalRaiseTheirMessages) {
     std::vector<uint8_t> reply;
     bool upload;
     const char* message;
+    bool breaks;  // the session can no longer exchange afterwards
   };
+  const std::string mismatch =
+      "4An error occurred while receiving a reply from the TSD, the reply does not match the request.";
   const std::vector<Case> cases = {
       {"create refused", "CreateFile", testing::NumberReply(0), true,
-       "4An error occurred while creating the file on the TSD."},
-      {"open refused", "OpenFile", testing::StatusReply(0, 7), true, "4Error when opening a file on the TSD."},
+       "4An error occurred while creating the file on the TSD.", false},
+      {"open refused", "OpenFile", testing::StatusReply(0, 7), true, "4Error when opening a file on the TSD.",
+       false},
       {"handle -1 on send", "OpenFile", testing::NumberReply(-1), true,
-       "4Error sending the file to the TSD. Handle ID for TSD is 0."},
+       "4Error sending the file to the TSD. Handle ID for TSD is 0.", false},
       {"handle -1 on receive", "OpenFile", testing::NumberReply(-1), false,
-       "4Error receive a file from the TSD. Handle ID for TSD is 0."},
+       "4Error receive a file from the TSD. Handle ID for TSD is 0.", false},
       {"no packet size", "GetHrpMaxBuffer", testing::NumberReply(0), true,
-       "4An error occurred while receiving the packet size of the TSD."},
+       "4An error occurred while receiving the packet size of the TSD.", false},
       {"packet without room for data", "GetHrpMaxBuffer", testing::NumberReply(18), true,
-       "4An error occurred while receiving the packet size of the TSD."},
+       "4An error occurred while receiving the packet size of the TSD.", false},
       {"negative packet size", "GetHrpMaxBuffer", testing::NumberReply(-4096), false,
-       "4An error occurred while receiving the packet size of the TSD."},
+       "4An error occurred while receiving the packet size of the TSD.", false},
       {"empty remote file", "LengthFile", testing::NumberReply(0), false,
-       "4An error occurred while getting the file size of the TSD."},
+       "4An error occurred while getting the file size of the TSD.", false},
       {"negative remote size", "LengthFile", testing::NumberReply(-10), false,
-       "4An error occurred while getting the file size of the TSD."},
-      {"read answered by a number", "ReadFile", testing::NumberReply(0), false,
-       "4An error occurred while receiving a reply from the TSD, the reply does not match the request."},
-      {"more data than asked", "ReadFile", testing::DataReply(Pattern(200)), false,
-       "4An error occurred while receiving a reply from the TSD, the reply does not match the request."},
+       "4An error occurred while getting the file size of the TSD.", false},
+      {"piece not written", "WriteFile", testing::NumberReply(0), true,
+       "4The TSD did not write a piece of the file, the file was not sent. Check the free space on the TSD.",
+       false},
+      {"piece refused", "WriteFile", testing::NumberReply(-1), true,
+       "4The TSD did not write a piece of the file, the file was not sent. Check the free space on the TSD.",
+       false},
+      {"read answered by a number", "ReadFile", testing::NumberReply(0), false, mismatch.c_str(), true},
+      {"more data than asked", "ReadFile", testing::DataReply(Pattern(200)), false, mismatch.c_str(), true},
+      {"a number that is no number", "ExistFile", testing::TextReply("maybe"), true, mismatch.c_str(), true},
       {"directory too short", "GetFuture", testing::TextReply("\\"), true,
-       "4An error occurred while getting a directory from TSD."},
+       "4An error occurred while getting a directory from TSD.", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -265,61 +299,138 @@ TEST_F(RemoteFilesTest, RefusalsOfTheTerminalRaiseTheirMessages) {
     t.PutFile("\\Merxa5\\Order\\Orders.db", Pattern(100));
     t.scripted[c.command] = {c.reply};
     testing::SocketPair pair;
-    t.Serve(pair.peer.release());
+    TerminalSession& session = SessionOn(pair, t);
     WriteLocal("Merxa.db", Pattern(100));
     EXPECT_EQ(RaisedText([&] {
                 if (c.upload)
-                  UploadDatabaseFile(pair.driver.get(), "Merxa.db", "Merxa.db");
+                  UploadDatabaseFile(session, "Merxa.db", kCatalogue);
                 else
-                  DownloadDatabaseFile(pair.driver.get(), "Orders.db", "Orders.db");
+                  DownloadDatabaseFile(session, kOrders, "Orders.db");
               }),
               c.message);
-    // The local file is closed on the way out.
+    EXPECT_EQ(session.broken(), c.breaks);
+    // The local file is closed on the way out, and no partial copy stays.
     EXPECT_EQ(OpenFilesUnder(temp_), 0);
+    if (!c.upload) EXPECT_FALSE(platform::FileExists(TempPath("Orders.db")));
+    // A file opened on the terminal is closed again while the link works,
+    // and an upload leaves no partial catalogue behind.
+    const Strings commands = t.Commands();
+    const bool opened = std::find(commands.begin(), commands.end(), "OpenFile") != commands.end() &&
+                        std::string(c.name) != "open refused";
+    if (opened && !c.breaks) EXPECT_NE(std::find(commands.begin(), commands.end(), "CloseFile"), commands.end());
+    if (c.upload) EXPECT_EQ(t.Files().count("\\Merxa5\\Merxa.db"), 0u);
     t.Stop();
   }
   SetMessageLanguage(Language::Russian);
   EXPECT_EQ(std::string(link_text::kOpenRemoteFailed.Text()), "4Ошибка при открытие файла на ТСД.");
 }
 
+// A terminal whose storage fills up answers 0 to a "WriteFile": the upload
+// fails, the terminal's file is closed and deleted, and whatever stood there
+// before is not replaced by a truncated copy.
+TEST_F(RemoteFilesTest, UnwrittenPieceLeavesNoTruncatedFileOnTheTerminal) {
+  for (bool existed : {false, true}) {
+    for (std::size_t piece : {1u, 3u}) {
+      SCOPED_TRACE(std::string(existed ? "replacing" : "new") + ", piece " + std::to_string(piece));
+      FakeTerminal t;
+      t.max_packet = 118;  // 100 data bytes a piece
+      if (existed) t.PutFile("\\Merxa5\\Merxa.db", Pattern(700, 8));
+      std::vector<std::vector<uint8_t>> answers(piece - 1, testing::NumberReply(100));
+      answers.push_back(testing::NumberReply(0));
+      t.scripted["WriteFile"] = answers;
+      testing::SocketPair pair;
+      TerminalSession& session = SessionOn(pair, t);
+      WriteLocal("Merxa.db", Pattern(500));
+      EXPECT_EQ(RaisedText([&] { UploadDatabaseFile(session, "Merxa.db", kCatalogue); }),
+                link_text::kWriteRefused.en);
+      const Strings commands = t.Commands();
+      ASSERT_GE(commands.size(), 2u);
+      EXPECT_EQ((Strings{commands[commands.size() - 2], commands.back()}), (Strings{"CloseFile", "DeleteFile"}));
+      EXPECT_EQ(t.Counts("WriteFile").size(), piece);
+      EXPECT_EQ(t.Files().count("\\Merxa5\\Merxa.db"), 0u);
+      // The same session sends the file once the terminal has room again.
+      UploadDatabaseFile(session, "Merxa.db", kCatalogue);
+      EXPECT_EQ(t.Files().at("\\Merxa5\\Merxa.db"), Pattern(500));
+      t.Stop();
+    }
+  }
+}
+
+// Nothing on the terminal changes before the driver knows it can send: a
+// local file that cannot be read or a packet size without room for data
+// leave the terminal's file as it was.
+TEST_F(RemoteFilesTest, LocalChecksAndThePacketSizeComeBeforeTheTerminalsFileChanges) {
+  struct Case {
+    const char* name;
+    bool local_file;
+    int32_t packet;
+    const char* message;
+  };
+  const std::vector<Case> cases = {
+      {"local file missing", false, 4096, "4Error sent file does not exist."},
+      {"packet size 0", true, 0, "4An error occurred while receiving the packet size of the TSD."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeTerminal t;
+    t.max_packet = c.packet;
+    t.PutFile("Merxa5\\Order\\Podbor.db", Pattern(300, 6));
+    testing::SocketPair pair;
+    TerminalSession& session = SessionOn(pair, t);
+    platform::RemoveFile(TempPath("Podbor.db"));
+    if (c.local_file) WriteLocal("Podbor.db", Pattern(50));
+    EXPECT_EQ(RaisedText([&] { UploadDatabaseFile(session, "Podbor.db", kTasks); }), c.message);
+    for (const std::string& command : t.Commands()) {
+      EXPECT_NE(command, "DeleteFile");
+      EXPECT_NE(command, "CreateFile");
+      EXPECT_NE(command, "OpenFile");
+    }
+    EXPECT_EQ(t.Files().at("Merxa5\\Order\\Podbor.db"), Pattern(300, 6));
+    t.Stop();
+  }
+}
+
 TEST_F(RemoteFilesTest, LocalFileProblemsRaiseTheirMessages) {
-  const SocketHandle device = Device();
-  RemoteFileHandle() = 7;
-  EXPECT_EQ(RaisedText([&] { SendLocalFile(device, "absent.db"); }), "4Error sent file does not exist.");
+  TerminalSession& session = Device();
+  EXPECT_EQ(RaisedText([&] { UploadDatabaseFile(session, "absent.db", kBare); }),
+            "4Error sent file does not exist.");
+  EXPECT_EQ(terminal.Commands(), (Strings{}));
+  terminal.PutFile("\\Merxa5\\Order\\Orders.db", Pattern(10));
   SetTempDir(temp_ + "/no-such-directory/");
-  EXPECT_EQ(RaisedText([&] { ReceiveRemoteFile(device, "Orders.db"); }),
+  EXPECT_EQ(RaisedText([&] { DownloadDatabaseFile(session, kOrders, "Orders.db"); }),
             "4Error while creating a file on the PC.");
-  EXPECT_TRUE(terminal.Commands().empty());
+  // The terminal's file was opened; it is closed again.
+  EXPECT_EQ(terminal.Commands().back(), "CloseFile");
 }
 
 TEST_F(RemoteFilesTest, InterruptedReceiveLeavesTheNextReceiveWorking) {
   terminal.max_packet = 100;
   terminal.PutFile("\\MerxaSetup.db", Pattern(1000));
   terminal.close_at = 7;  // ExistFile, OpenFile, GetHrpMaxBuffer, LengthFile, ReadFile, ReadFile, ReadFile
-  EXPECT_EQ(RaisedText([&] { DownloadDatabaseFile(Device(), "MerxaSetup.db", "MerxaSetup.db"); }),
+  EXPECT_EQ(RaisedText([&] { DownloadDatabaseFile(Device(), kSettings, "MerxaSetup.db"); }),
             "4TSD Disconnected.");
   EXPECT_EQ(OpenFilesUnder(temp_), 0);
+  EXPECT_FALSE(platform::FileExists(TempPath("MerxaSetup.db")));
+  EXPECT_TRUE(Session().broken());
 
   FakeTerminal t;
   t.max_packet = 100;
   t.PutFile("\\MerxaSetup.db", Pattern(1000, 5));
   testing::SocketPair pair;
-  t.Serve(pair.peer.release());
-  ASSERT_TRUE(DownloadDatabaseFile(pair.driver.get(), "MerxaSetup.db", "MerxaSetup.db"));
+  DownloadDatabaseFile(SessionOn(pair, t), kSettings, "MerxaSetup.db");
   EXPECT_EQ(ReadLocal("MerxaSetup.db"), Pattern(1000, 5));
+  t.Stop();
 }
 
 TEST_F(RemoteFilesTest, StalledTransferEndsWithinTheBound) {
   terminal.max_packet = 100;
   terminal.stall_at = 6;  // the second "WriteFile"
   WriteLocal("MerxaSetup.db", Pattern(500));
-  const int saved = ExchangeTimeLimitMs();
-  SetExchangeTimeLimitMs(300);
-  const SocketHandle device = Device();
-  PrepareDeviceSocket(device);
-  SetExchangeTimeLimitMs(saved);
-  EXPECT_EQ(RaisedText([&] { UploadDatabaseFile(device, "MerxaSetup.db", "MerxaSetup.db"); }),
+  TerminalSession& session = Device();
+  platform::SetTimeouts(session.socket(), 300);
+  EXPECT_EQ(RaisedText([&] { UploadDatabaseFile(session, "MerxaSetup.db", kSettings); }),
             "4During an exchange relationship with TSD was broken again exchange.");
+  EXPECT_TRUE(session.broken());
 }
 
 TEST_F(RemoteFilesTest, AbsurdPacketSizeIsUsedInBoundedPieces) {
@@ -327,10 +438,10 @@ TEST_F(RemoteFilesTest, AbsurdPacketSizeIsUsedInBoundedPieces) {
   const std::vector<uint8_t> content = Pattern((2u << 20) + 10);
   terminal.PutFile("\\MerxaSetup.db", content);
   WriteLocal("Merxa.db", content);
-  ASSERT_TRUE(DownloadDatabaseFile(Device(), "MerxaSetup.db", "MerxaSetup.db"));
+  DownloadDatabaseFile(Device(), kSettings, "MerxaSetup.db");
   EXPECT_EQ(terminal.Counts("ReadFile"), (std::vector<int32_t>{kLargestPiece, kLargestPiece, 10}));
   EXPECT_EQ(ReadLocal("MerxaSetup.db"), content);
-  ASSERT_TRUE(UploadDatabaseFile(Device(), "Merxa.db", "Merxa.db"));
+  UploadDatabaseFile(Device(), "Merxa.db", kCatalogue);
   const std::vector<int32_t> writes = terminal.Counts("WriteFile");
   ASSERT_EQ(writes.size(), 3u);
   EXPECT_EQ(writes[0], kLargestPiece - 18);
@@ -341,18 +452,24 @@ TEST_F(RemoteFilesTest, QueriedValuesAndTheVersion) {
   terminal.values["ProgrammVersion"] = "5.2.7";
   terminal.values["MerxaDir"] = "\\Склад\\";
   terminal.values["ProgrammName"] = "M";
-  const SocketHandle device = Device();
-  AppVersionText() = "old";
-  EXPECT_EQ(QueryAppVersion(device), "5.2.7");
-  EXPECT_EQ(AppVersionText(), "5.2.7");
+  TerminalSession& session = Device();
+  session.app_version = "old";
+  EXPECT_EQ(QueryAppVersion(session), "5.2.7");
+  EXPECT_EQ(session.app_version, "5.2.7");
   // A UTF-8 directory goes back inside a path in the ANSI code page.
   WriteLocal("Merxa.db", Pattern(10));
-  ASSERT_TRUE(UploadDatabaseFile(device, "Merxa.db", "Merxa.db"));
+  UploadDatabaseFile(session, "Merxa.db", kCatalogue);
   EXPECT_EQ(terminal.Files().count("\\Склад\\Merxa.db"), 1u);
-  EXPECT_EQ(RaisedText([&] { QueryTerminalValue(device, "ProgrammName"); }),
+  EXPECT_EQ(RaisedText([&] { QueryTerminalValue(session, "ProgrammName"); }),
             "4An error occurred while getting a directory from TSD.");
-  EXPECT_EQ(RaisedText([&] { QueryTerminalValue(device, "Unknown"); }),
+  EXPECT_EQ(RaisedText([&] { QueryTerminalValue(session, "Unknown"); }),
             "4An error occurred while getting a directory from TSD.");
+}
+
+// A version "5.1" is three bytes: its reply has the length of a status pair.
+TEST_F(RemoteFilesTest, ThreeByteTextsAreTexts) {
+  terminal.values["ProgrammVersion"] = "5.1";
+  EXPECT_EQ(QueryAppVersion(Device()), "5.1");
 }
 
 }  // namespace

@@ -20,6 +20,8 @@ using testing::kOpen;
 using testing::SimProcess;
 using Strings = std::vector<std::string>;
 
+const TerminalLocation kOrders{"OrderDir", "", "Orders.db"};
+
 std::vector<uint8_t> Pattern(std::size_t size) {
   std::vector<uint8_t> b(size);
   for (std::size_t i = 0; i < size; ++i) b[i] = static_cast<uint8_t>(i * 7 + (i >> 7));
@@ -78,14 +80,15 @@ TEST_F(SimIntegrationTest, DeviceTestFromIdleDisconnectsItself) {
 }
 
 TEST_F(SimIntegrationTest, UploadAndDownloadInPiecesAsTheTerminalSeesThem) {
-  const SocketHandle device = Connect({"--max-packet", "300", "--numbers", "8"});
+  Connect({"--max-packet", "300", "--numbers", "8"});
+  TerminalSession& device = Session();
   WriteFile(TempPath("Merxa.db"), Pattern(1000));
-  ASSERT_TRUE(UploadDatabaseFile(device, "Merxa.db", "Merxa.db"));
+  UploadDatabaseFile(device, "Merxa.db", TerminalLocation{"MerxaDir", "", "Merxa.db"});
   EXPECT_EQ(ReadFile(sim.root + "/Merxa5/Merxa.db"), Pattern(1000));
 
   // Fetch it back under the name the download column knows.
   WriteFile(sim.root + "/MerxaSetup.db", Pattern(1000));
-  ASSERT_TRUE(DownloadDatabaseFile(device, "MerxaSetup.db", "Copy.db"));
+  DownloadDatabaseFile(device, TerminalLocation{"", "\\", "MerxaSetup.db"}, "Copy.db");
   EXPECT_EQ(ReadFile(TempPath("Copy.db")), Pattern(1000));
   Disconnect();
 
@@ -98,40 +101,39 @@ TEST_F(SimIntegrationTest, UploadAndDownloadInPiecesAsTheTerminalSeesThem) {
     if (r["command"] == "ReadFile") reads.push_back(r["count"]);
   }
   EXPECT_EQ(commands,
-            (Strings{"GetFuture", "ExistFile", "CreateFile", "OpenFile", "GetHrpMaxBuffer", "WriteFile",
+            (Strings{"GetFuture", "GetHrpMaxBuffer", "ExistFile", "CreateFile", "OpenFile", "WriteFile",
                      "WriteFile", "WriteFile", "WriteFile", "CloseFile", "ExistFile", "OpenFile",
                      "GetHrpMaxBuffer", "LengthFile", "ReadFile", "ReadFile", "ReadFile", "ReadFile",
                      "CloseFile", "Disconnect"}));
   EXPECT_EQ(requests[0]["key"], "MerxaDir");
-  EXPECT_EQ(requests[1]["path"], "\\Merxa5\\Merxa.db");
+  EXPECT_EQ(requests[2]["path"], "\\Merxa5\\Merxa.db");
   EXPECT_EQ(requests[10]["path"], "\\MerxaSetup.db");
   EXPECT_EQ(writes, (std::vector<int>{282, 282, 282, 154}));
   EXPECT_EQ(reads, (std::vector<int>{300, 300, 300, 100}));
 }
 
 TEST_F(SimIntegrationTest, ShortLastPiecesReachTheFile) {
-  const SocketHandle device = Connect({"--max-packet", "64"});
+  Connect({"--max-packet", "64"});
+  TerminalSession& device = Session();
   for (std::size_t size : {1u, 3u, 42u, 43u, 64u * 2 + 5}) {
     SCOPED_TRACE(size);
     WriteFile(sim.root + "/Merxa5/Order/Orders.db", Pattern(size));
-    ASSERT_TRUE(DownloadDatabaseFile(device, "Orders.db", "Orders.db"));
+    DownloadDatabaseFile(device, kOrders, "Orders.db");
     EXPECT_EQ(ReadFile(TempPath("Orders.db")), Pattern(size));
   }
   Disconnect();
 }
 
-TEST_F(SimIntegrationTest, MissingTaskFileIsMadeLocally) {
-  const SocketHandle device = Connect();
-  QueryAppVersion(device);
-  ASSERT_TRUE(DownloadDatabaseFile(device, "Podbor.db", "Podbor.db"));
-  const std::vector<uint8_t> local = ReadFile(TempPath("Podbor.db"));
-  ASSERT_GE(local.size(), 15u);
-  EXPECT_EQ(std::string(local.begin(), local.begin() + 15), "SQLite format 3");
-  EXPECT_EQ(RaisedText([&] { DownloadDatabaseFile(device, "Orders.db", "Orders.db"); }),
+TEST_F(SimIntegrationTest, MissingFilesAreReportedOrRefused) {
+  Connect();
+  TerminalSession& device = Session();
+  EXPECT_EQ(FetchDatabaseFileIfPresent(device, TerminalLocation{"", "Merxa5\\Order\\", "Podbor.db"}, "Podbor.db"),
+            FetchResult::Missing);
+  EXPECT_EQ(RaisedText([&] { DownloadDatabaseFile(device, kOrders, "Orders.db"); }),
             "4The requested file is missing on the device.");
   Disconnect();
   const auto requests = sim.Requests();
-  EXPECT_EQ(requests.at(1)["path"], "Merxa5\\Order\\Podbor.db");
+  EXPECT_EQ(requests.at(0)["path"], "Merxa5\\Order\\Podbor.db");
 }
 
 TEST_F(SimIntegrationTest, FaultsOfTheTerminalFailWithTheirMessages) {
@@ -159,7 +161,7 @@ TEST_F(SimIntegrationTest, FaultsOfTheTerminalFailWithTheirMessages) {
     ASSERT_TRUE(s.Start(ConnectionSettings().PortNumber, options));
     ASSERT_EQ(Call(kOpen).ret, Value::Int(1));
     WriteFile(s.root + "/Merxa5/Order/Orders.db", Pattern(500));
-    EXPECT_EQ(RaisedText([&] { DownloadDatabaseFile(DeviceSocket(), "Orders.db", "Orders.db"); }), c.message);
+    EXPECT_EQ(RaisedText([&] { DownloadDatabaseFile(Session(), kOrders, "Orders.db"); }), c.message);
     EndConnection();
   }
 }

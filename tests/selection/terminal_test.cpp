@@ -18,6 +18,7 @@
 #include "options.hpp"
 #include "selection/selection_database.hpp"
 #include "selection/selection_window.hpp"
+#include "link/session.hpp"
 #include "selection/task_upload.hpp"
 #include "simulator.hpp"
 #include "tests/selection/fixtures.hpp"
@@ -145,10 +146,10 @@ TEST_F(TerminalTest, NewTaskReachesTheTerminalWithoutQuestion) {
   EXPECT_EQ(requests,
             (std::vector<std::string>{"GetFuture ProgrammVersion", "ExistFile Merxa5\\Order\\Podbor.db",
                                       "OpenFile Merxa5\\Order\\Podbor.db", "GetHrpMaxBuffer", "LengthFile",
-                                      "ReadFile", "CloseFile", "ExistFile Merxa5\\Order\\Podbor.db",
-                                      "DeleteFile Merxa5\\Order\\Podbor.db", "CreateFile Merxa5\\Order\\Podbor.db",
-                                      "OpenFile Merxa5\\Order\\Podbor.db", "GetHrpMaxBuffer", "WriteFile",
-                                      "CloseFile"}));
+                                      "ReadFile", "CloseFile", "GetHrpMaxBuffer",
+                                      "ExistFile Merxa5\\Order\\Podbor.db", "DeleteFile Merxa5\\Order\\Podbor.db",
+                                      "CreateFile Merxa5\\Order\\Podbor.db", "OpenFile Merxa5\\Order\\Podbor.db",
+                                      "WriteFile", "CloseFile"}));
 }
 
 TEST_F(TerminalTest, FirstTaskOnATerminalWithoutTaskFile) {
@@ -237,7 +238,7 @@ TEST_F(TerminalTest, CollisionsFailWithNothingSent) {
       "INSERT INTO Registry(N,Name,RealName) VALUES (1,'a','0000000001');"
       "INSERT INTO Registry(N,Name,RealName) VALUES (3,'b','0000000003');");
   const std::string before = ReadBytes(TerminalPodbor().string());
-  EXPECT_EQ(test::RaisedText([&] { UnloadTaskForSelection(terminal_.device, kTask, At101010); }),
+  EXPECT_EQ(test::RaisedText([&] { UnloadTaskForSelection(Session(), kTask, At101010); }),
             "UNIQUE constraint failed: Registry.N");
   EXPECT_FALSE(AnyWrite(RequestsSoFar()));
   EXPECT_TRUE(ReadBytes(TerminalPodbor().string()) == before);
@@ -247,7 +248,7 @@ TEST_F(TerminalTest, CollisionsFailWithNothingSent) {
       "INSERT INTO Registry(N,Name,RealName) VALUES (1,'Yesterday','0000101010');"
       "CREATE TABLE order_0000101010(N INTEGER)");
   const std::string seeded = ReadBytes(TerminalPodbor().string());
-  EXPECT_EQ(test::RaisedText([&] { UnloadTaskForSelection(terminal_.device, kTask, At101010); }),
+  EXPECT_EQ(test::RaisedText([&] { UnloadTaskForSelection(Session(), kTask, At101010); }),
             "table order_0000101010 already exists");
   EXPECT_FALSE(AnyWrite(RequestsSoFar()));
   EXPECT_TRUE(ReadBytes(TerminalPodbor().string()) == seeded);

@@ -293,11 +293,12 @@ TEST_F(UploadTerminal, OneLastCallFinishesCaptionsAndSendsTheCatalogue) {
   EXPECT_EQ(RequestsSoFar(),
             (std::vector<std::string>{"GetFuture ProgrammVersion", "ExistFile \\MerxaSetup.db",
                                       "OpenFile \\MerxaSetup.db", "GetHrpMaxBuffer", "LengthFile", "ReadFile",
-                                      "CloseFile", "ExistFile \\MerxaSetup.db", "DeleteFile \\MerxaSetup.db",
-                                      "CreateFile \\MerxaSetup.db", "OpenFile \\MerxaSetup.db", "GetHrpMaxBuffer",
-                                      "WriteFile", "CloseFile", "GetFuture MerxaDir", "ExistFile \\Merxa5\\Merxa.db",
+                                      "CloseFile", "GetHrpMaxBuffer", "ExistFile \\MerxaSetup.db",
+                                      "DeleteFile \\MerxaSetup.db", "CreateFile \\MerxaSetup.db",
+                                      "OpenFile \\MerxaSetup.db", "WriteFile", "CloseFile", "GetFuture MerxaDir",
+                                      "GetHrpMaxBuffer", "ExistFile \\Merxa5\\Merxa.db",
                                       "CreateFile \\Merxa5\\Merxa.db", "OpenFile \\Merxa5\\Merxa.db",
-                                      "GetHrpMaxBuffer", "WriteFile", "CloseFile"}));
+                                      "WriteFile", "CloseFile"}));
 }
 
 // ---- Package sequences ------------------------------------------------------------
