@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
@@ -466,6 +468,43 @@ TEST_F(SimLoopback, AnswersZeroToNamedCommandsWithoutDoingThem) {
   EXPECT_EQ(CallNumber(simtest::Disconnect()), 0);
   EXPECT_EQ(CallNumber(simtest::GetHrpMaxBuffer()), 4096);
   EXPECT_EQ(Finish(), kExitConnectionLost);
+}
+
+// A full storage: the third request, a "WriteFile", is answered 0 and its
+// bytes are not written; the terminal goes on answering.
+TEST_F(SimLoopback, AnswersZeroAtRequestKWithoutDoingIt) {
+  Start({"--zero-at", "3"});
+  EXPECT_EQ(CallNumber(simtest::CreateFile("\\Merxa5\\Merxa.db")), 1);
+  const int32_t h = CallNumber(simtest::OpenFile("\\Merxa5\\Merxa.db"));
+  ASSERT_GT(h, 0);
+  EXPECT_EQ(CallNumber(simtest::WriteFile(h, Str("lost"))), 0);
+  EXPECT_EQ(CallNumber(simtest::WriteFile(h, Str("kept"))), 4);
+  EXPECT_EQ(CallNumber(simtest::CloseFile(h)), 1);
+  EXPECT_EQ(ReadWholeFile(root_ / "Merxa5" / "Merxa.db"), Str("kept"));
+  const auto lines = ReadLog(log_);
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[2]["fault"], "zero");
+}
+
+// A Wi-Fi stall that ends: the reply comes after the pause, and the next
+// request is answered at once.
+TEST_F(SimLoopback, AnswersRequestKLate) {
+  Start({"--late-at", "1", "--late-ms", "400"});
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(CallNumber(simtest::GetHrpMaxBuffer()), 4096);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(400));
+  EXPECT_EQ(Call(simtest::GetFuture("MerxaDir")), Text("\\Merxa5\\"));
+  const auto lines = ReadLog(log_);
+  ASSERT_GE(lines.size(), 1u);
+  EXPECT_EQ(lines[0]["fault"], "late");
+}
+
+// The order file lies where the driver looks for it, whether or not the
+// directory answer ends with a separator.
+TEST_F(SimLoopback, OrderDirectoryIsJoinedAsTheDriverJoinsIt) {
+  Start({"--order-dir", "\\Orders", "--documents", R"({"documents": []})"});
+  EXPECT_TRUE(fs::exists(root_ / "Orders" / "Orders.db"));
+  EXPECT_EQ(CallNumber(simtest::ExistFile("\\Orders\\Orders.db")), 1);
 }
 
 class SimHostileLength : public SimLoopback, public ::testing::WithParamInterface<int32_t> {};

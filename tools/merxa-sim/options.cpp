@@ -83,6 +83,12 @@ Faults (K counts requests from the start of the run, the first being 1):
   --bad-length-at K       answer request K with only a reply length of
                           --bad-length N (default 2147483647), then go on
   --garbage-at K          answer request K with 64 bytes that are no frame
+  --late-at K             answer request K only after --late-ms N
+                          (default 35000, longer than the driver waits), then
+                          go on as if nothing had happened
+  --zero-at K             answer request K with 0 without doing it (a
+                          "WriteFile" of a full storage, a "LengthFile" of an
+                          empty file, a "GetHrpMaxBuffer" without room)
   --zero CMD[=ARG]        answer 0 to command CMD (for GetFuture, a path
                           command: only for that key or path), without doing it
   --refuse-delete         the same as --zero DeleteFile: deletes fail and the
@@ -217,6 +223,15 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
     } else if (arg == "--garbage-at") {
       if (!number(1, LLONG_MAX, n)) return false;
       o.garbage_at = n;
+    } else if (arg == "--late-at") {
+      if (!number(1, LLONG_MAX, n)) return false;
+      o.late_at = n;
+    } else if (arg == "--late-ms") {
+      if (!number(0, INT32_MAX, n)) return false;
+      o.late_ms = static_cast<int>(n);
+    } else if (arg == "--zero-at") {
+      if (!number(1, LLONG_MAX, n)) return false;
+      o.zero_at = n;
     } else if (arg == "--zero" || arg == "--refuse-delete") {
       if (arg == "--refuse-delete") {
         text = "DeleteFile";

@@ -47,6 +47,9 @@ struct Options {
   int64_t bad_length_at = 0;
   int32_t bad_length = 0x7FFFFFFF;
   int64_t garbage_at = 0;
+  int64_t late_at = 0;     // answer this request only after late_ms
+  int late_ms = 35000;     // longer than the driver's exchange limit
+  int64_t zero_at = 0;     // answer this request 0 without doing it
   std::vector<ZeroRule> zero;
 
   bool help = false;

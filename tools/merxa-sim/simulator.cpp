@@ -98,9 +98,18 @@ class Session {
         continue;
       }
 
+      if (n_ == options_.late_at) {
+        // A stall that ends: whatever the driver does meanwhile, the reply
+        // goes out late and the terminal goes on with the next request.
+        entry["fault"] = "late";
+        os::SleepMs(options_.late_ms);
+      }
       bool disconnect = false;
       Bytes reply;
-      if (!request.error.empty()) {
+      if (n_ == options_.zero_at) {
+        entry["fault"] = "zero";
+        reply = NumberReply(0, options_.numbers);
+      } else if (!request.error.empty()) {
         entry["error"] = request.error;
         reply = NumberReply(0, options_.numbers);
       } else {

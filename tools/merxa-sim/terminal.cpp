@@ -31,6 +31,11 @@ std::string PathText(const fs::path& path) { return path.u8string(); }
 
 }  // namespace
 
+std::string InDirectory(const std::string& directory, const std::string& name) {
+  const char last = directory.empty() ? '\\' : directory.back();
+  return last == '\\' || last == '/' ? directory + name : directory + "\\" + name;
+}
+
 bool ResolveTerminalPath(const fs::path& root, const std::string& utf8_path, fs::path& out) {
   std::vector<std::string> parts;
   std::string part;
@@ -130,7 +135,7 @@ bool Terminal::Prepare(std::string& error) {
 bool Terminal::PrepareOrders(std::string& error) {
   if (options_.orders_file.empty() && options_.documents_file.empty()) return true;
   fs::path orders;
-  if (!ResolveTerminalPath(root_, options_.Value("OrderDir") + "Orders.db", orders)) {
+  if (!ResolveTerminalPath(root_, InDirectory(options_.Value("OrderDir"), "Orders.db"), orders)) {
     error = "OrderDir names no directory under the root";
     return false;
   }

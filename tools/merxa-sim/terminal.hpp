@@ -18,6 +18,10 @@ namespace merxa {
 // UTF-8) to a file under `root`. Refuses the empty path, ".." that would leave
 // the root, and components that the host OS would read as a drive or stream
 // (a ":" anywhere).
+// A file in a directory the terminal names, joined as the driver joins them:
+// a directory without its closing separator gets one.
+std::string InDirectory(const std::string& directory, const std::string& name);
+
 bool ResolveTerminalPath(const std::filesystem::path& root, const std::string& utf8_path,
                          std::filesystem::path& out);
 
