@@ -20,6 +20,11 @@ const Msg kSocketCreate{
     "1An error occurred while initializing the socket, make sure that the specified port is not "
     "busy or restart the driver."};
 const Msg kPortUnavailable{"1Заданный порт недоступен.", "1The specified port is not available."};
+const Msg kAddressNotIPv4{
+    "8Настройка \"ИП Адрес\" не является адресом IPv4. Укажите четыре числа от 0 до 255 через "
+    "точку, например 192.168.1.30.",
+    "8The \"IP Address\" setting is not an IPv4 address. Give four numbers from 0 to 255 "
+    "separated by dots, for example 192.168.1.30."};
 const Msg kListenFailed{"4Ошибка в listen.", "4Error in listen."};
 const Msg kAcceptFailed{"4Ошибка в ClietSoket.", "4Error in ClietSoket."};
 const Msg kOpenTimeout{

@@ -17,6 +17,7 @@ extern const Msg kAlreadyConnected;
 extern const Msg kLibraryStart;
 extern const Msg kSocketCreate;
 extern const Msg kPortUnavailable;
+extern const Msg kAddressNotIPv4;     // the address setting is no dotted IPv4 address
 extern const Msg kListenFailed;
 extern const Msg kAcceptFailed;
 extern const Msg kOpenTimeout;

@@ -6,9 +6,38 @@
 #include "addin/settings.hpp"
 #include "link/listener.hpp"
 #include "link/messages.hpp"
-#include "platform/codepage.hpp"
 
 namespace vtsd {
+
+namespace {
+
+// The listening address as four decimal numbers 0-255 without leading zeros,
+// or "" when the text is no dotted IPv4 address. The settings check finds a
+// dotted quad anywhere in the text ("host 192.168.1.30" passes it), and the
+// system's parsers take "1.2" or an octal "010" for addresses of their own.
+std::string DottedQuad(const std::string& text) {
+  std::string out;
+  int parts = 0;
+  size_t i = 0;
+  while (parts < 4) {
+    size_t digits = 0;
+    int value = 0;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 4) {
+      value = value * 10 + (text[i] - '0');
+      ++i;
+      ++digits;
+    }
+    if (digits == 0 || digits > 3 || value > 255) return std::string();
+    out += std::to_string(value);
+    if (++parts == 4) break;
+    if (i >= text.size() || text[i] != '.') return std::string();
+    out += '.';
+    ++i;
+  }
+  return i == text.size() ? out : std::string();
+}
+
+}  // namespace
 
 TerminalSession::TerminalSession() = default;
 TerminalSession::~TerminalSession() = default;
@@ -90,7 +119,11 @@ void TerminalSession::StartListening() {
   library_started_ = true;
 
   const ConnectionSettingsRecord& settings = ConnectionSettings();
-  const std::string address = platform::Utf8ToAnsi(settings.IpAddress);
+  const std::string address = DottedQuad(settings.IpAddress);
+  if (address.empty()) {
+    End();
+    Raise(link_text::kAddressNotIPv4);
+  }
   listen_.reset(platform::CreateTcpSocket());
   if (!listen_.valid()) {
     End();

@@ -14,6 +14,7 @@ using testing::CallResult;
 using testing::FakeTerminal;
 using testing::LinkTest;
 using testing::kClose;
+using testing::DriverMethod;
 using testing::kDeviceTest;
 using testing::kOpen;
 
@@ -232,6 +233,29 @@ TEST_F(ConnectionTest, ListenerFailureIsReportedAndOpenCanBeRetried) {
   EXPECT_TRUE(Idle());
 
   dialogs.hold = false;
+  EXPECT_EQ(OpenWithTerminal().ret, Value::Int(1));
+}
+
+// The settings check finds a dotted quad anywhere in the text; what is no
+// IPv4 address fails with a message that names the address setting, before
+// anything listens. Leading zeros are decimal, as the user means them.
+TEST_F(ConnectionTest, AnAddressThatIsNoIPv4AddressNamesTheSetting) {
+  const std::string not_ipv4 =
+      "8The \"IP Address\" setting is not an IPv4 address. Give four numbers from 0 to 255 separated by "
+      "dots, for example 192.168.1.30.";
+  for (const char* address : {"host 127.0.0.1", "127.0.0.1.5", "127.0.1", "127.0.0.256", "127.0.0.1 ",
+                              "127..0.1", "127.0.0.0001", ""}) {
+    SCOPED_TRACE(address);
+    ConnectionSettings().IpAddress = address;
+    for (DriverMethod method : {kOpen, kDeviceTest}) {
+      const CallResult r = Call(method);
+      EXPECT_EQ(r.ret, Value::Int(0));
+      EXPECT_EQ(r.reported, address[0] ? not_ipv4 : "8IP address is not specified, specify the IP address settings.");
+      EXPECT_TRUE(dialogs.Shown().empty());
+      EXPECT_TRUE(Idle());
+    }
+  }
+  ConnectionSettings().IpAddress = "127.000.000.001";
   EXPECT_EQ(OpenWithTerminal().ret, Value::Int(1));
 }
 
