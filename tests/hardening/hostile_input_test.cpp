@@ -24,6 +24,7 @@
 #include "catalogue/catalogue_database.hpp"
 #include "link/device_test.hpp"
 #include "link/framing.hpp"
+#include "link/messages.hpp"
 #include "link/remote_files.hpp"
 #include "link/session.hpp"
 #include "platform/dialogs.hpp"
@@ -220,8 +221,8 @@ TEST_F(HostileInput, NumberSettingsWithNulOrSurrogatesAreRefused) {
 
 // An address text is kept whole when it contains an address somewhere, so a
 // NUL or a lone surrogate can reach the listener. Such a text is no address:
-// Open fails with the port message instead of listening on every interface
-// or on the part before the NUL.
+// Open fails with the message that names the address setting instead of
+// listening on every interface or on the part before the NUL.
 TEST_F(HostileInput, AddressTextsThatAreNoAddressDoNotListen) {
   const std::string nul(1, '\0');
   const std::string cases[] = {
@@ -242,7 +243,7 @@ TEST_F(HostileInput, AddressTextsThatAreNoAddressDoNotListen) {
     SetReportedErrorText(" ");
     CallDriverMethod(kOpen, ret, params);
     EXPECT_EQ(ret, Value::Int(0));
-    EXPECT_EQ(GetReportedErrorText(), "1The specified port is not available.");
+    EXPECT_EQ(GetReportedErrorText(), link_text::kAddressNotIPv4.en);
   }
 }
 
