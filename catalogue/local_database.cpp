@@ -2,10 +2,14 @@
 
 #include <sqlite3.h>
 
+#include <memory>
+
+#include <cstdint>
 #include <cstring>
 #include <utility>
 
 #include "addin/temp_dir.hpp"
+#include "platform/files.hpp"
 
 namespace vtsd {
 
@@ -151,6 +155,49 @@ LocalDatabase OpenLocalDatabase(const std::string& file_name, const Msg& open_fa
     Raise(open_failure);
   }
   return db;
+}
+
+namespace {
+
+// Whether the file is as long as its header says: a database whose end was
+// cut off (a send that broke off in its last pieces) can pass SQLite's page
+// checks with rows that are no longer what they were.
+bool WholeLengthOfItsPages(const std::string& path) {
+  std::unique_ptr<platform::File> file = platform::File::Open(path, platform::File::Mode::Read);
+  if (!file) return false;
+  uint8_t header[100];
+  if (file->Read(header, sizeof header) != static_cast<int64_t>(sizeof header)) return false;
+  auto be32 = [&header](int at) {
+    return (uint32_t{header[at]} << 24) | (uint32_t{header[at + 1]} << 16) | (uint32_t{header[at + 2]} << 8) |
+           uint32_t{header[at + 3]};
+  };
+  const uint32_t raw_page = (uint32_t{header[16]} << 8) | header[17];
+  const int64_t page_size = raw_page == 1 ? 65536 : raw_page;
+  if (page_size < 512) return false;
+  const int64_t size = file->Size();
+  if (size <= 0 || size % page_size != 0) return false;
+  // The page count in the header is valid when it was written with the
+  // change counter it carries.
+  if (be32(92) == be32(24) && be32(28) != 0) return size == page_size * int64_t{be32(28)};
+  return true;
+}
+
+}  // namespace
+
+bool LocalDatabaseIsIntact(const std::string& file_name) {
+  ConfigureSqliteOnce();
+  if (!WholeLengthOfItsPages(TempPath(file_name))) return false;
+  sqlite3* raw = nullptr;
+  const int rc = sqlite3_open_v2(TempPath(file_name).c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
+  std::unique_ptr<sqlite3, int (*)(sqlite3*)> db(raw, sqlite3_close_v2);
+  if (rc != SQLITE_OK) return false;
+  sqlite3_stmt* raw_stmt = nullptr;
+  if (sqlite3_prepare_v2(raw, "PRAGMA quick_check", -1, &raw_stmt, nullptr) != SQLITE_OK) return false;
+  std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> stmt(raw_stmt, sqlite3_finalize);
+  if (sqlite3_step(raw_stmt) != SQLITE_ROW) return false;
+  const unsigned char* first = sqlite3_column_text(raw_stmt, 0);
+  return first != nullptr && std::string(reinterpret_cast<const char*>(first)) == "ok" &&
+         sqlite3_step(raw_stmt) == SQLITE_DONE;
 }
 
 LocalDatabase::LocalDatabase(LocalDatabase&& other) noexcept : db_(std::exchange(other.db_, nullptr)) {}

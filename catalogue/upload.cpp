@@ -7,6 +7,8 @@
 #include "catalogue/finishing.hpp"
 #include "catalogue/upload_state.hpp"
 #include "link/device_test.hpp"
+#include "catalogue/local_database.hpp"
+#include "link/messages.hpp"
 #include "link/remote_files.hpp"
 
 namespace vtsd {
@@ -53,9 +55,18 @@ void FinishAndSendCatalogue(TerminalSession& session) {
 }  // namespace
 
 bool SyncFieldCaptions(TerminalSession& session) {
-  DownloadDatabaseFile(session, kSettingsOnTerminal, kSettingsFileName);
+  const FetchResult fetched = FetchDatabaseFileIfPresent(session, kSettingsOnTerminal, kSettingsFileName);
+  if (fetched == FetchResult::Fetched && LocalDatabaseIsIntact(kSettingsFileName)) {
+    DiscardUnsentCopy(kSettingsFileName);
+  } else if (!RestoreUnsentCopy(kSettingsFileName)) {
+    // No send of ours was cut short: the terminal's file is what it is.
+    if (fetched == FetchResult::Missing) Raise(link_text::kRemoteMissing);
+    if (fetched == FetchResult::Empty) Raise(link_text::kFileSize);
+  }
+  // Else an earlier send was cut short and left the terminal without its
+  // whole settings file: the copy that was being sent takes its place.
   UpdateFieldCaptions(session.app_version);
-  UploadDatabaseFile(session, kSettingsFileName, kSettingsOnTerminal);
+  UploadKeepingUnsentCopy(session, kSettingsFileName, kSettingsOnTerminal);
   return true;
 }
 

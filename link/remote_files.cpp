@@ -204,6 +204,48 @@ void UploadDatabaseFile(TerminalSession& session, const std::string& local_name,
   }
 }
 
+namespace {
+
+// Copies one file of TempDir to another name there, replacing it.
+bool CopyLocalFile(const std::string& from_name, const std::string& to_name) {
+  std::unique_ptr<platform::File> from = platform::File::Open(TempPath(from_name), platform::File::Mode::Read);
+  if (!from) return false;
+  const std::string to_path = TempPath(to_name);
+  if (!platform::RemoveFile(to_path)) return false;
+  PartialLocalFile partial(to_path);
+  {
+    std::unique_ptr<platform::File> to = platform::File::Open(to_path, platform::File::Mode::CreateNew);
+    if (!to) return false;
+    std::vector<uint8_t> buffer(1 << 16);
+    for (;;) {
+      const int64_t n = from->Read(buffer.data(), static_cast<int64_t>(buffer.size()));
+      if (n < 0) return false;
+      if (n == 0) break;
+      if (!to->Write(buffer.data(), n)) return false;
+    }
+  }
+  partial.Keep();
+  return true;
+}
+
+}  // namespace
+
+std::string UnsentCopyName(const std::string& local_name) { return local_name + ".unsent"; }
+
+void UploadKeepingUnsentCopy(TerminalSession& session, const std::string& local_name,
+                             const TerminalLocation& where) {
+  if (!CopyLocalFile(local_name, UnsentCopyName(local_name))) Raise(link_text::kSendReadFailed);
+  UploadDatabaseFile(session, local_name, where);
+  DiscardUnsentCopy(local_name);
+}
+
+bool RestoreUnsentCopy(const std::string& local_name) {
+  if (!platform::FileExists(TempPath(UnsentCopyName(local_name)))) return false;
+  return CopyLocalFile(UnsentCopyName(local_name), local_name);
+}
+
+void DiscardUnsentCopy(const std::string& local_name) { platform::RemoveFile(TempPath(UnsentCopyName(local_name))); }
+
 FetchResult FetchDatabaseFileIfPresent(TerminalSession& session, const TerminalLocation& where,
                                        const std::string& local_name) {
   const std::string path = TerminalPath(session, where);

@@ -65,6 +65,20 @@ void UploadDatabaseFile(TerminalSession& session, const std::string& local_name,
 void DownloadDatabaseFile(TerminalSession& session, const TerminalLocation& where,
                           const std::string& local_name);
 
+// Sends TempDir + local_name as UploadDatabaseFile does, keeping a copy of
+// it (TempDir + UnsentCopyName) until the terminal has the whole file. A send
+// that fails after the terminal's file was touched may leave the terminal
+// without the file, or with part of it: the copy is what it should hold, for
+// the next fetch to fall back on.
+void UploadKeepingUnsentCopy(TerminalSession& session, const std::string& local_name,
+                             const TerminalLocation& where);
+std::string UnsentCopyName(const std::string& local_name);
+// Puts the kept copy in place of TempDir + local_name (the copy stays until a
+// send finishes or is no longer needed); false when there is none.
+bool RestoreUnsentCopy(const std::string& local_name);
+// Drops the kept copy: the terminal holds a good file of its own.
+void DiscardUnsentCopy(const std::string& local_name);
+
 enum class FetchResult { Fetched, Missing, Empty };
 // As DownloadDatabaseFile, but a file that is missing or empty on the
 // terminal is reported instead of failing (no local file is made then).

@@ -115,8 +115,15 @@ bool ConfirmReplacement(const std::string& taskName) {
 }  // namespace
 
 void FetchSelectionDatabase(TerminalSession& session) {
-  if (FetchDatabaseFileIfPresent(session, kSelectionOnTerminal, kSelectionFileName) != FetchResult::Fetched)
-    CreateSelectionDatabase();
+  const FetchResult fetched = FetchDatabaseFileIfPresent(session, kSelectionOnTerminal, kSelectionFileName);
+  if (fetched == FetchResult::Fetched && LocalDatabaseIsIntact(kSelectionFileName)) {
+    DiscardUnsentCopy(kSelectionFileName);
+    return;
+  }
+  // An earlier send that was cut short left the terminal without its whole
+  // task file: the copy that was being sent holds every task it had.
+  if (RestoreUnsentCopy(kSelectionFileName)) return;
+  if (fetched != FetchResult::Fetched) CreateSelectionDatabase();
 }
 
 bool UnloadTaskForSelection(TerminalSession& session, const std::string& xmlTable, LocalClock clock) {
@@ -128,7 +135,7 @@ bool UnloadTaskForSelection(TerminalSession& session, const std::string& xmlTabl
 void UploadSelectionTask(TerminalSession& session, const std::string& xmlTable, LocalClock clock) {
   FetchSelectionDatabase(session);
   AddSelectionTask(xmlTable, kSelectionFileName, clock);
-  UploadDatabaseFile(session, kSelectionFileName, kSelectionOnTerminal);
+  UploadKeepingUnsentCopy(session, kSelectionFileName, kSelectionOnTerminal);
 }
 
 std::string TaskKey(const std::string& timeText) {

@@ -1,10 +1,15 @@
 // The terminal methods against a simulated terminal that fails at every
 // request of the method's exchange: the connection closed, the terminal
-// stalled, or a reply that is no frame. Every run must end in a failure the
-// host can read (return value 0, a coded message), release every descriptor
-// and local file it took, leave the terminal's files as they were when the
-// method had not yet started writing them, and leave the link usable: a
-// following Open and Close work against the terminal reconnecting.
+// stalled, a reply that is no frame, a reply that comes after the exchange
+// limit, or a request answered 0 without being done (a full storage, an
+// empty file). Every run must end in a failure the host can read (return
+// value 0, a coded message; a 0 the driver can take in its stride may also
+// end in success), release every descriptor and local file it took, and
+// leave the terminal's files as they were when the method had not yet
+// started writing them. Then the same component goes on as a configuration
+// does after a failure: Close, Open, and the same call again on the terminal,
+// which is healthy now. That call must succeed and leave the terminal's files
+// holding exactly what one clean run gives, compared by their content.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -27,6 +32,7 @@
 #include "link/connection.hpp"
 #include "link/framing.hpp"
 #include "platform/dialogs.hpp"
+#include "platform/socket.hpp"
 #include "selection/selection_window.hpp"
 #include "tests/hardening/terminal_process.hpp"
 #include "tests/support/free_port.hpp"
@@ -105,16 +111,22 @@ const std::vector<Operation>& Operations() {
   return ops;
 }
 
-enum class Fault { None, Close, Stall, Garbage };
+enum class Fault { None, Close, Stall, Garbage, Late, Zero };
 const char* FaultName(Fault f) {
   switch (f) {
     case Fault::None: return "none";
     case Fault::Close: return "close";
     case Fault::Stall: return "stall";
     case Fault::Garbage: return "garbage";
+    case Fault::Late: return "late";
+    case Fault::Zero: return "zero";
   }
   return "?";
 }
+
+// The exchange limit of these runs, and how late a late reply comes.
+constexpr int kExchangeLimitMs = 400;
+constexpr int kLateMs = 900;
 
 bool IsWrite(const std::string& command) {
   return command == "CreateFile" || command == "DeleteFile" || command == "WriteFile";
@@ -124,6 +136,9 @@ bool IsWrite(const std::string& command) {
 struct RunReport {
   std::vector<std::string> problems;
   std::vector<std::string> method_commands;  // the requests the method itself made
+  std::map<std::string, std::string> contents;  // the terminal's files after the run
+  std::map<std::string, std::string> first;     // ... after the first call and Close
+  Value output;                                 // what the repeated call handed back
 };
 
 class FaultMatrix : public ::testing::Test {
@@ -153,7 +168,7 @@ class FaultMatrix : public ::testing::Test {
     SetTempDir(temp_);
     previous_limit_ = ExchangeTimeLimitMs();
     // A stalled terminal is given up after this long.
-    SetExchangeTimeLimitMs(400);
+    SetExchangeTimeLimitMs(kExchangeLimitMs);
     platform::InstallDialogProvider(&dialogs_);
   }
   void TearDown() override {
@@ -167,7 +182,7 @@ class FaultMatrix : public ::testing::Test {
   }
 
   // One run of `op` with the terminal failing as `fault` at its request `at`
-  // (counted from the terminal's first request).
+  // (counted from the terminal's first request), then the host's retry.
   RunReport RunOnce(const Operation& op, Fault fault, size_t at) {
     RunReport run;
     auto problem = [&run](const std::string& what) { run.problems.push_back(what); };
@@ -179,14 +194,14 @@ class FaultMatrix : public ::testing::Test {
     ConnectionSettings().ChooseDownloadSource = false;
 
     std::vector<std::string> options = op.terminal_options;
-    // The simulator connects again at once when a connection ends, maybe
-    // into the backlog of a listening socket the driver is about to close:
-    // it has connections to spare for that.
+    // The fault happens once; the connections after it are healthy.
     options.insert(options.end(), {"--reconnect", "4"});
     const std::string k = std::to_string(at);
     if (fault == Fault::Close) options.insert(options.end(), {"--close-at", k});
     if (fault == Fault::Stall) options.insert(options.end(), {"--stall-at", k});
     if (fault == Fault::Garbage) options.insert(options.end(), {"--garbage-at", k});
+    if (fault == Fault::Late) options.insert(options.end(), {"--late-at", k, "--late-ms", std::to_string(kLateMs)});
+    if (fault == Fault::Zero) options.insert(options.end(), {"--zero-at", k});
 
     const int fds_before = hardening::OpenDescriptorCount();
     TerminalProcess terminal;
@@ -219,6 +234,9 @@ class FaultMatrix : public ::testing::Test {
 
     if (fault == Fault::None) {
       if (result.ret != Value::Int(1)) problem("failed without a fault: " + result.error);
+    } else if (fault == Fault::Zero && result.ret == Value::Int(1)) {
+      // A 0 the driver can take in its stride ("no such file", a refused
+      // delete written over); the files are compared below all the same.
     } else {
       if (result.ret != Value::Int(0)) problem("returned " + result.ret.ToText() + " over a broken exchange");
       if (!Coded(result)) problem("no coded message: '" + result.error + "'");
@@ -228,44 +246,84 @@ class FaultMatrix : public ::testing::Test {
     // The method had not yet written on the terminal: its files are as before.
     const size_t first_write =
         std::find_if(run.method_commands.begin(), run.method_commands.end(), IsWrite) - run.method_commands.begin();
-    if (fault != Fault::None && at - requests_before <= first_write && terminal.Files() != files_before) {
+    if (fault != Fault::None && result.ret != Value::Int(1) && at - requests_before <= first_write &&
+        terminal.Files() != files_before) {
       problem("the terminal's files changed before the method's first write");
     }
 
-    // The host closes what it opened; a broken connection may refuse.
-    if (op.method != kClose && DeviceSocket() != 0 && device != 0) {
-      const CallOutcome closed = Call(kClose, {Value::Int(device)});
-      if (closed.ret != Value::Int(1) && !Coded(closed)) problem("Close after the fault: no coded message");
+    // The host closes what is still open: a broken session ends at once, a
+    // working one says "Disconnect" to the terminal, healthy again.
+    if (DeviceId() != 0) {
+      const CallOutcome closed = Call(kClose, {Value::Int(DeviceId())});
+      if (closed.ret != Value::Int(1)) problem("Close after the fault failed: " + closed.error);
     }
-    EndConnection();
-    const int fds_after = hardening::OpenDescriptorCount();
-    if (fds_after != fds_before) {
-      problem("descriptors: " + std::to_string(fds_before) + " before, " + std::to_string(fds_after) + " after");
+    if (DeviceId() != 0 || ListenerExists() || platform::SocketLibraryUses() != 0)
+      problem("the session is not ended after Close");
+    if (hardening::OpenDescriptorCount() != fds_before) {
+      problem("descriptors: " + std::to_string(fds_before) + " before, " +
+              std::to_string(hardening::OpenDescriptorCount()) + " after Close");
     }
 
-    // The link works again with the terminal connecting anew.
-    const CallOutcome reopened = Call(kOpen, {Value()});
-    if (reopened.ret != Value::Int(1)) {
-      problem("Open after the run failed: " + reopened.error);
-    } else {
-      const CallOutcome reclosed = Call(kClose, {Value::Int(DeviceId())});
-      if (reclosed.ret != Value::Int(1)) problem("Close after the run failed: " + reclosed.error);
+    run.first = terminal.Contents();
+
+    // The same call again on the same component, as a configuration retries.
+    int32_t again = 0;
+    if (op.opens_first) {
+      const CallOutcome reopened = Call(kOpen, {Value()});
+      if (reopened.ret != Value::Int(1)) {
+        problem("Open for the retry failed: " + reopened.error);
+        EndConnection();
+        terminal.Finish(0);
+        return run;
+      }
+      again = DeviceId();
     }
-    EndConnection();
+    std::vector<Value> params = op.params(again);
+    SetReportedErrorText("");
+    {
+      test::VectorParams array(params);
+      Value ret;
+      CallDriverMethod(op.method, ret, array);
+      if (ret != Value::Int(1)) problem("the retry failed: " + GetReportedErrorText());
+      if (array.values.size() > 1) run.output = array.values[op.method == kDeviceTest ? 0 : 1];
+    }
+    if (op.method != kClose && DeviceId() != 0) {
+      const CallOutcome closed = Call(kClose, {Value::Int(DeviceId())});
+      if (closed.ret != Value::Int(1)) problem("Close after the retry failed: " + closed.error);
+    }
+    // The terminal has answered "Disconnect": its files are complete.
     terminal.Finish(0);
-    if (hardening::OpenDescriptorCount() != fds_before) problem("descriptors changed after the reconnection");
+    run.contents = terminal.Contents();
+    EndConnection();
+    if (hardening::OpenDescriptorCount() != fds_before) problem("descriptors changed after the retry");
     return run;
   }
 
   void RunMatrix(const Operation& op) {
     const RunReport clean = RunOnce(op, Fault::None, 0);
     ASSERT_TRUE(clean.problems.empty()) << op.name << ": " << clean.problems.front();
+    // Calling twice leaves what calling once leaves: the state after one
+    // clean call is the one every retry must reach.
+    ASSERT_EQ(clean.first, clean.contents) << op.name << " is not the same when repeated";
     const size_t n = clean.method_commands.size();
     ASSERT_GT(n, 0u) << op.name << " made no request";
-    for (Fault fault : {Fault::Close, Fault::Stall, Fault::Garbage}) {
+    for (Fault fault : {Fault::Close, Fault::Stall, Fault::Garbage, Fault::Late, Fault::Zero}) {
       Row row{op.name, FaultName(fault), 0, 0};
       for (size_t k = 1; k <= n; ++k) {
-        const RunReport run = RunOnce(op, fault, OpenRequests(op) + k);
+        RunReport run = RunOnce(op, fault, OpenRequests(op) + k);
+        for (const auto& [name, content] : clean.contents) {
+          auto it = run.contents.find(name);
+          if (it == run.contents.end())
+            run.problems.push_back("after the retry the terminal has no " + name);
+          else if (it->second != content)
+            run.problems.push_back("after the retry " + name + " differs from a clean run's:\n" + it->second +
+                                   "\n  a clean run's:\n" + content);
+        }
+        for (const auto& entry : run.contents) {
+          if (!clean.contents.count(entry.first))
+            run.problems.push_back("after the retry the terminal has " + entry.first + " too");
+        }
+        if (!(run.output == clean.output)) run.problems.push_back("the retry handed back something else");
         ++row.tried;
         if (run.problems.empty()) {
           ++row.held;

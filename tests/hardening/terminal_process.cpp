@@ -13,6 +13,11 @@
 #include <thread>
 
 #include <nlohmann/json.hpp>
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <regex>
+#include <vector>
 
 #include "tests/support/free_port.hpp"
 
@@ -104,6 +109,72 @@ std::map<std::string, std::string> TerminalProcess::Files() const {
     files[fs::relative(it->path(), root_).string()] = bytes.str();
   }
   return files;
+}
+
+namespace {
+
+// The tables and rows of a database file, or "" when it is none.
+std::string DatabaseText(const fs::path& path) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(path.string().c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    sqlite3_close(db);
+    return "";
+  }
+  const std::regex task_key("0000[0-9]{4,}");
+  auto rows = [db](const std::string& sql, std::vector<std::string> skip_columns) {
+    std::vector<std::string> out;
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
+      out.push_back(std::string("unreadable: ") + sqlite3_errmsg(db));
+      return out;
+    }
+    int rc;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+      std::string line;
+      for (int i = 0; i < sqlite3_column_count(st); ++i) {
+        const std::string column = sqlite3_column_name(st, i);
+        if (std::find(skip_columns.begin(), skip_columns.end(), column) != skip_columns.end()) continue;
+        const unsigned char* text = sqlite3_column_text(st, i);
+        line += column + "=" + std::to_string(sqlite3_column_type(st, i)) + ":" +
+                (text ? reinterpret_cast<const char*>(text) : "") + "|";
+      }
+      out.push_back(line);
+    }
+    if (rc != SQLITE_DONE) out.push_back(std::string("unreadable: ") + sqlite3_errmsg(db));
+    sqlite3_finalize(st);
+    return out;
+  };
+  std::vector<std::string> tables;
+  sqlite3_stmt* st = nullptr;
+  if (sqlite3_prepare_v2(db, "SELECT name FROM sqlite_master WHERE type='table' ORDER BY name", -1, &st,
+                         nullptr) == SQLITE_OK) {
+    while (sqlite3_step(st) == SQLITE_ROW)
+      tables.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+  }
+  sqlite3_finalize(st);
+  std::string text = "database\n";
+  for (const std::string& name : tables) {
+    std::vector<std::string> lines =
+        rows("SELECT * FROM \"" + name + "\"",
+             name == "Registry" ? std::vector<std::string>{"Date", "RealName"} : std::vector<std::string>{});
+    std::sort(lines.begin(), lines.end());
+    text += "table " + name + "\n";
+    for (const std::string& line : lines) text += "  " + line + "\n";
+  }
+  sqlite3_close(db);
+  return std::regex_replace(text, task_key, "<task>");
+}
+
+}  // namespace
+
+std::map<std::string, std::string> TerminalProcess::Contents() const {
+  std::map<std::string, std::string> contents = Files();
+  for (auto& [name, bytes] : contents) {
+    if (bytes.rfind("SQLite format 3", 0) != 0) continue;
+    const std::string text = DatabaseText(fs::path(root_) / name);
+    if (!text.empty()) bytes = text;
+  }
+  return contents;
 }
 
 int OpenDescriptorCount() {

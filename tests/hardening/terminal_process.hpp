@@ -30,6 +30,11 @@ class TerminalProcess {
   std::vector<std::string> Commands() const;
   // Every file under the terminal's root with its bytes.
   std::map<std::string, std::string> Files() const;
+  // Every file under the terminal's root with what it holds: a database as
+  // its tables and rows (each value with its storage class, rows sorted),
+  // any other file as its bytes. A selection task's key and the Registry's
+  // Date and RealName, which follow the clock, are left out.
+  std::map<std::string, std::string> Contents() const;
 
   const std::string& root() const { return root_; }
 

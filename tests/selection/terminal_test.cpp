@@ -38,7 +38,7 @@ using Rows = std::vector<std::vector<std::string>>;
 
 const std::string kSep = kChoiceSeparator;
 
-enum Method { kDownloadTable = 11, kUnloadTask = 12 };
+enum Method { kOpen = 0, kClose = 1, kDownloadTable = 11, kUnloadTask = 12 };
 
 // The dialogs of these tests: the listener's information box is answered at
 // once (it comes from the listener thread and is not recorded); every other
@@ -228,6 +228,43 @@ TEST_F(TerminalTest, TasksStoredAsWrittenOnTheTerminal) {
                                                Db(TerminalPodbor().string()).Rows(
                                                    "SELECT RealName FROM Registry WHERE N=2")[0][0]),
             (Rows{{"O'Brien"}}));
+}
+
+// The link breaks in the middle of sending the task file back: the terminal
+// is left with part of it. The configuration closes, opens and calls again;
+// the copy that was being sent takes the place of the broken file, so the
+// earlier tasks are still there, with the new task once.
+TEST_F(TerminalTest, TaskFileCutOffInItsSendKeepsEveryTask) {
+  SeedTerminalPodbor(
+      "INSERT INTO Registry(N,Name,RealName) VALUES (1,'Old A','0000000001');"
+      "INSERT INTO Registry(N,Name,RealName) VALUES (2,'Old B','0000000002');"
+      "CREATE TABLE padding(x TEXT);"
+      "INSERT INTO padding VALUES (hex(randomblob(3000)))");
+  const auto size = static_cast<int>(fs::file_size(TerminalPodbor()));
+  const int reads = (size + 1023) / 1024;
+  // Version, ExistFile, OpenFile, GetHrpMaxBuffer, LengthFile, the reads,
+  // CloseFile; then GetHrpMaxBuffer, ExistFile, DeleteFile, CreateFile,
+  // OpenFile and the second piece.
+  const int second_piece = 5 + reads + 1 + 5 + 2;
+  Connect({"--max-packet", "1024", "--close-at", std::to_string(second_piece), "--reconnect", "1"});
+  const Result failed = Upload(kTask);
+  ASSERT_EQ(failed.ret, Value::Int(0));
+  EXPECT_EQ(failed.error, "4TSD Disconnected.");
+  EXPECT_LT(fs::file_size(TerminalPodbor()), static_cast<std::uintmax_t>(size));
+
+  ASSERT_EQ(Call(kClose, {Value::Int(terminal_.device)}).ret, Value::Int(1));
+  const Result reopened = Call(kOpen, {Value()});
+  ASSERT_EQ(reopened.ret, Value::Int(1)) << reopened.error;
+  terminal_.device = reopened.params[0].ToInt32();
+  // The task was in the copy being sent: replacing it is asked.
+  dialogs_.Answer(BoxAnswer::Yes);
+  const Result retried = Upload(kTask);
+  ASSERT_EQ(retried.ret, Value::Int(1)) << retried.error;
+  Db db(TerminalPodbor().string());
+  EXPECT_EQ(db.Rows("SELECT Name FROM Registry ORDER BY Name"), (Rows{{"Old A"}, {"Old B"}, {"Picking 7"}}));
+  EXPECT_EQ(db.Rows("SELECT count(*) FROM padding"), (Rows{{"1"}}));
+  // Sent whole, the copy is not kept any longer.
+  EXPECT_FALSE(fs::exists(fs::path(TempDir()) / "Podbor.db.unsent"));
 }
 
 platform::LocalDateTimeText At101010() { return {"10.12.2026", "10:10:10"}; }
