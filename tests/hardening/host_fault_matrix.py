@@ -3,15 +3,24 @@
 terminal simulator that fails at each request of the method's exchange.
 
     host_fault_matrix.py --host "CMD" --sim MERXA_SIM [--wine-paths]
-                         [--platform linux|windows] [--faults close,stall,garbage]
+                         [--platform linux|windows]
+                         [--faults close,stall,garbage,zero,late]
+                         [--sample KIND=STEP ...] [--late-points K,...]
 
 The clean run of each method counts its requests n (from the simulator's
-request log); then for each fault kind and each k in 1..n one scenario runs
-with the fault at the method's k-th request. Each must end with return value
-0 and a failure GetLastError knows (a description that is not the one for an uncoded text), and a
-following Open and Close must work with the terminal connecting again. The
-scenarios run through tests/scenarios/run_scenarios.py, so the same script
-drives the Linux harness and the Windows DLL under Wine.
+request log); then for each fault kind and each k in 1..n (or the sample of
+them) one scenario runs with the fault at the method's k-th request: the
+connection closed, the terminal stalled, a reply that is no frame, the
+request answered 0 without being done, or a reply that comes after the
+driver's exchange limit. Each must end with return value 0 and a failure
+GetLastError knows (a description that is not the one for an uncoded text);
+a 0 the driver can take in its stride may also end in success. Then the same
+component object does what a configuration does after a failure: Close
+(which must succeed: a broken session ends at once), Open, and the same call
+again, which must succeed; the terminal's files must then hold exactly what
+the clean run left, compared by content (databases by their tables and
+rows). The scenarios run through tests/scenarios/run_scenarios.py, so the
+same script drives the Linux harness and the Windows DLL under Wine.
 
 Prints one table (operation, fault kind, points tried, points held) and ends
 with the line "host fault matrix: N passed, M failed".
@@ -38,11 +47,14 @@ OPERATIONS = {
         "sim": [],
         "answers": [],
         "params": [{"var": "device"}, CATALOGUE, "last"],
+        "retry_expect": {"ret": {"vt": "i4", "v": 1}},
     },
     "DownloadTable": {
         "sim": ["--documents", DOCUMENTS],
         "answers": [{"choose": ["Order A"], "press": "ok"}],
         "params": [{"var": "device"}, None],
+        "retry_expect": {"ret": {"vt": "i4", "v": 1}, "params": [
+            {"vt": "i4"}, {"vt": "bstr", "v": {"$contains": "<Record BarCode='101' Quantity='2'/>"}}]},
     },
 }
 
@@ -51,10 +63,12 @@ OPERATIONS = {
 KNOWN_FAILURE = {"$re": "^(?!The error is not known\\.$)."}
 
 
-def scenario(name, op, sim_args, expect_failure):
+def scenario(name, op, sim_args, fault, contents_file):
+    """fault: None for the clean run, "zero" when success is also right, else
+    a fault the call must fail on."""
     spec = OPERATIONS[op]
     lines = [
-        {"scenario": {"description": name, "sim": sim_args, "timeout": 60}},
+        {"scenario": {"description": name, "sim": sim_args, "timeout": 90}},
         {"op": "Init"},
         {"op": "SetLocale", "locale": "en_US"},
         {"op": "CallAsFunc", "method": "SetParameter", "params": ["propIpAdress", "$ADDRESS"]},
@@ -66,21 +80,33 @@ def scenario(name, op, sim_args, expect_failure):
     ]
     if spec["answers"]:
         lines.append({"op": "Answer", "with": spec["answers"]})
-    lines.append({"op": "CallAsFunc", "method": op, "params": spec["params"],
-                  "expect": {"ret": {"vt": "i4", "v": 0 if expect_failure else 1}}})
-    if expect_failure:
+    if fault is None:
+        lines.append({"op": "CallAsFunc", "method": op, "params": spec["params"],
+                      "expect": {"ret": {"vt": "i4", "v": 1}}})
+    elif fault == "zero":
+        lines.append({"op": "CallAsFunc", "method": op, "params": spec["params"], "expect": {}})
+    else:
+        lines.append({"op": "CallAsFunc", "method": op, "params": spec["params"],
+                      "expect": {"ret": {"vt": "i4", "v": 0}}})
         lines.append({"op": "CallAsFunc", "method": "GetLastError",
                       "expect": {"ret": {"vt": "i4"}, "params": [{"vt": "bstr", "v": KNOWN_FAILURE}]}})
     lines += [
-        # The host closes what it opened; a broken link may refuse, which is
-        # not checked here.
-        {"op": "CallAsFunc", "method": "Close", "params": [{"var": "device"}], "expect": {}},
-        {"op": "Answer", "with": [{"press": "ok", "after_ms": 200}]},
+        # The same component object goes on as a configuration does: Close
+        # (a broken session ends at once), Open, the same call again.
+        {"op": "CallAsFunc", "method": "Close", "params": [{"var": "device"}],
+         "expect": {"ret": {"vt": "i4", "v": 1}}},
+        {"op": "Answer", "replace": True, "with": [{"press": "ok", "after_ms": 200}]},
         {"op": "CallAsFunc", "method": "Open", "save": {"0": "device"},
          "expect": {"ret": {"vt": "i4", "v": 1}}},
+    ]
+    if spec["answers"]:
+        lines.append({"op": "Answer", "with": spec["answers"]})
+    lines += [
+        {"op": "CallAsFunc", "method": op, "params": spec["params"], "expect": spec["retry_expect"]},
         {"op": "CallAsFunc", "method": "Close", "params": [{"var": "device"}],
          "expect": {"ret": {"vt": "i4", "v": 1}}},
         {"op": "Done", "expect": {"hr": 0}},
+        {"runner": {"contents": "$SIMROOT", "into": contents_file}},
     ]
     return lines
 
@@ -99,16 +125,26 @@ def run(args, files):
     return proc.returncode, proc.stdout
 
 
+def fault_options(fault, k, late_ms):
+    if fault == "late":
+        return ["--late-at", str(k), "--late-ms", str(late_ms)]
+    return ["--%s-at" % fault, str(k)]
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--host", required=True)
     parser.add_argument("--sim", required=True)
     parser.add_argument("--platform", default="linux")
     parser.add_argument("--wine-paths", action="store_true")
-    parser.add_argument("--faults", default="close,stall,garbage")
+    parser.add_argument("--faults", default="close,stall,garbage,zero,late")
     parser.add_argument("--sample", action="append", default=[], metavar="KIND=STEP",
                         help="try KIND only at requests 1, 1+STEP, ... and the last one "
-                             "(a stall costs seconds per point)")
+                             "(a stall or a late reply costs seconds per point)")
+    parser.add_argument("--late-points", default="",
+                        help="for late replies, only these requests of each method (1-based)")
+    parser.add_argument("--late-ms", type=int, default=35000,
+                        help="how late a late reply comes; longer than the driver's exchange limit")
     args = parser.parse_args()
     steps = {}
     for item in args.sample:
@@ -121,15 +157,18 @@ def main():
     for op in OPERATIONS:
         log = os.path.join(work, op + "-clean.jsonl")
         clean = os.path.join(work, op + "-clean.scenario.jsonl")
+        clean_contents = os.path.join(work, op + "-clean.contents.json")
         write_scenario(clean, scenario(op + " clean", op,
-                                              OPERATIONS[op]["sim"] + ["--log", log, "--reconnect", "4"],
-                                              False))
+                                       OPERATIONS[op]["sim"] + ["--log", log, "--reconnect", "4"],
+                                       None, clean_contents))
         code, output = run(args, [clean])
         if code != 0:
             print(output)
             print("the clean run of %s failed" % op)
             failed += 1
             continue
+        with open(clean_contents, encoding="utf-8") as f:
+            expected = json.load(f)
         with open(log, encoding="utf-8") as f:
             commands = [json.loads(line).get("command", "?") for line in f if line.strip()]
         # The method's requests come before the Close's "Disconnect" and the
@@ -139,6 +178,8 @@ def main():
             files = []
             step = steps.get(fault, 1)
             points = sorted(set(list(range(1, n + 1, step)) + [n]))
+            if fault == "late" and args.late_points:
+                points = sorted({min(n, int(p)) for p in args.late_points.split(",")})
             for k in points:
                 path = os.path.join(work, "%s-%s-%02d.jsonl" % (op, fault, k))
                 # The component's own limit on a silent terminal is half a
@@ -147,20 +188,36 @@ def main():
                 # so the component sees the silence end in a closed
                 # connection. The same limit holds for the connection that
                 # follows, which must see Close's request in time.
-                idle = "5" if fault == "stall" else "30"
-                sim = OPERATIONS[op]["sim"] + ["--%s-at" % fault, str(k), "--reconnect", "4",
-                                               "--idle-timeout", idle]
+                idle = "5" if fault == "stall" else "60"
+                sim = OPERATIONS[op]["sim"] + fault_options(fault, k, args.late_ms) + [
+                    "--reconnect", "4", "--idle-timeout", idle]
                 write_scenario(path, scenario("%s, %s at request %d (%s)" % (op, fault, k, commands[k - 1]),
-                                              op, sim, True))
+                                              op, sim, fault, path + ".contents.json"))
                 files.append(path)
             code, output = run(args, files)
-            held = tried = 0
+            held_names = set()
             for line in output.splitlines():
-                if line.startswith("scenarios: "):
-                    parts = line.split()
-                    held = int(parts[1])
-                    tried = held + int(parts[3])
-            # Scenarios the runner never reached count as not held.
+                if line.startswith("ok   "):
+                    held_names.add(line.split()[1])
+            held = 0
+            for path in files:
+                name = os.path.splitext(os.path.basename(path))[0]
+                if name not in held_names:
+                    continue
+                try:
+                    with open(path + ".contents.json", encoding="utf-8") as f:
+                        got = json.load(f)
+                except OSError:
+                    print("%s: no contents of the terminal" % name)
+                    continue
+                if got != expected:
+                    print("%s: after the retry the terminal's files differ from the clean run's" % name)
+                    for key in sorted(set(got) | set(expected)):
+                        if got.get(key) != expected.get(key):
+                            print("  %s:\n    got:      %s\n    expected: %s" % (
+                                key, str(got.get(key))[:400], str(expected.get(key))[:400]))
+                    continue
+                held += 1
             tried = len(files)
             if held != tried:
                 print(output)

@@ -92,6 +92,16 @@ TEST_F(SessionTest, CallsListTheirDialogsAndUseQueuedAnswers) {
   EXPECT_EQ(out["dialogs"][0]["unanswered"], false);
 }
 
+// Answers a call left unused (its dialog never came) would go to the next
+// call's dialogs; "replace" drops them first.
+TEST_F(SessionTest, ReplacingAnswersDropsTheOnesStillQueued) {
+  EXPECT_EQ(Line(R"({"op":"Answer","with":[{"press":"no"},{"press":"no"}]})")["queued"], 2);
+  EXPECT_EQ(Line(R"({"op":"Answer","replace":true,"with":[{"press":"yes"}]})")["queued"], 1);
+  Json out = Line(R"({"op":"CallAsFunc","method":0})");
+  EXPECT_EQ(out["ret"]["v"], 1);
+  EXPECT_EQ(Line(R"({"op":"Answer","replace":"yes","with":[]})")["error"].is_string(), true);
+}
+
 TEST_F(SessionTest, ParamsAreSizedByGetNParamsAndExtraOnesPassed) {
   Line(R"({"op":"CallAsFunc","method":0})");
   EXPECT_EQ(backend.seen_size, 2u);

@@ -27,6 +27,8 @@ Lines of a scenario:
       {"sleep_ms": N}, {"file_exists": PATH}, {"file_absent": PATH},
       {"sqlite": PATH, "query": SQL, "rows": [[...], ...]}: the query's rows
       in the SQLite file, every value as text (null for NULL), must equal rows
+      {"contents": DIR, "into": FILE}: writes what every file under DIR
+      holds to FILE as JSON (see directory_contents)
 
 Placeholders in every string (inputs, expectations, simulator arguments):
 $PORT (a free TCP port on 127.0.0.1), $TEMP (the scenario's temporary
@@ -327,6 +329,52 @@ def run_scenario(scenario, args, work):
     return notes
 
 
+TASK_KEY = re.compile(r"0000[0-9]{4,}")
+
+
+def database_text(path):
+    """A database's tables and rows, each value with its storage class, rows
+    sorted; a selection task's key and the Registry's Date and RealName,
+    which follow the clock, left out. None when the file is no database."""
+    try:
+        db = sqlite3.connect("file:%s?mode=ro" % path, uri=True)
+    except sqlite3.Error:
+        return None
+    try:
+        lines = ["database"]
+        tables = [r[0] for r in db.execute("SELECT name FROM sqlite_master WHERE type='table' ORDER BY name")]
+        for table in tables:
+            cursor = db.execute('SELECT * FROM "%s"' % table.replace('"', '""'))
+            columns = [d[0] for d in cursor.description]
+            skip = {"Date", "RealName"} if table == "Registry" else set()
+            rows = []
+            for row in cursor:
+                rows.append("|".join("%s=%s:%r" % (c, type(v).__name__, v)
+                                     for c, v in zip(columns, row) if c not in skip))
+            lines.append("table " + table)
+            lines += ["  " + r for r in sorted(rows)]
+        return TASK_KEY.sub("<task>", "\n".join(lines))
+    except sqlite3.Error as e:
+        return "unreadable database: %s" % e
+    finally:
+        db.close()
+
+
+def directory_contents(root):
+    """Every file under root with what it holds: a database as its tables and
+    rows, any other file as its bytes (hex)."""
+    contents = {}
+    for folder, _, names in os.walk(root):
+        for name in names:
+            path = os.path.join(folder, name)
+            rel = os.path.relpath(path, root).replace(os.sep, "/")
+            with open(path, "rb") as f:
+                data = f.read()
+            text = database_text(path) if data.startswith(b"SQLite format 3") else None
+            contents[rel] = text if text is not None else data.hex()
+    return contents
+
+
 def run_runner_step(step, where):
     if "sleep_ms" in step:
         time.sleep(step["sleep_ms"] / 1000.0)
@@ -350,6 +398,9 @@ def run_runner_step(step, where):
             raise ScenarioFailure("%s: %s\n  expected: %s\n  got:      %s" % (
                 where, step["query"], json.dumps(step["rows"], ensure_ascii=False),
                 json.dumps(rows, ensure_ascii=False)))
+    elif "contents" in step:
+        with open(step["into"], "w", encoding="utf-8") as f:
+            json.dump(directory_contents(step["contents"]), f, ensure_ascii=False, indent=1, sort_keys=True)
     else:
         raise ScenarioFailure("%s: unknown runner step %s" % (where, json.dumps(step)))
 

@@ -9,6 +9,11 @@ void DialogScript::Queue(const std::vector<DialogAction>& actions) {
   queue_.insert(queue_.end(), actions.begin(), actions.end());
 }
 
+void DialogScript::Clear() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  queue_.clear();
+}
+
 size_t DialogScript::Pending() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return queue_.size();

@@ -41,6 +41,8 @@ struct DialogEntry {
 class DialogScript {
  public:
   void Queue(const std::vector<DialogAction>& actions);
+  // Drops every queued action.
+  void Clear();
   size_t Pending() const;
 
   // Called each time a dialog waits for the user. Takes the next queued

@@ -37,7 +37,7 @@ const OpKeys kOps[] = {
     {"SetPropVal", {"num", "value"}},
     {"CallAsProc", {"num", "params"}},
     {"CallAsFunc", {"method", "params", "save"}},
-    {"Answer", {"with"}},
+    {"Answer", {"with", "replace"}},
 };
 
 const OpKeys* FindOp(const std::string& op) {
@@ -231,6 +231,11 @@ Json Session::Carry(const Json& request) {
     if (!with.is_array()) throw ScriptError("\"with\" must be a list of dialog actions");
     std::vector<DialogAction> actions;
     for (const Json& a : with) actions.push_back(ActionFromJson(a));
+    auto replace = request.find("replace");
+    if (replace != request.end() && !replace->is_boolean()) throw ScriptError("\"replace\" must be true or false");
+    // Actions an earlier call left unused (its dialog never came) are
+    // dropped first when asked.
+    if (replace != request.end() && replace->get<bool>()) dialogs_.Clear();
     dialogs_.Queue(actions);
     out["queued"] = dialogs_.Pending();
   }
