@@ -33,7 +33,7 @@
 #include "catalogue/upload.hpp"
 #include "catalogue/upload_state.hpp"
 #include "link/connection.hpp"
-#include "link/device_test.hpp"
+#include "link/terminal_identity.hpp"
 #include "link/remote_files.hpp"
 #include "link/session.hpp"
 #include "options.hpp"

@@ -6,7 +6,7 @@
 #include "catalogue/catalogue_database.hpp"
 #include "catalogue/finishing.hpp"
 #include "catalogue/upload_state.hpp"
-#include "link/device_test.hpp"
+#include "link/terminal_identity.hpp"
 #include "catalogue/local_database.hpp"
 #include "link/messages.hpp"
 #include "link/remote_files.hpp"

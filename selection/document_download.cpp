@@ -3,7 +3,7 @@
 #include "addin/temp_dir.hpp"
 #include "addin/settings.hpp"
 #include "catalogue/local_database.hpp"
-#include "link/device_test.hpp"
+#include "link/terminal_identity.hpp"
 #include "link/remote_files.hpp"
 #include "platform/files.hpp"
 #include "selection/selection_database.hpp"

@@ -6,7 +6,7 @@
 
 #include "catalogue/local_database.hpp"
 #include "catalogue/xml_table.hpp"
-#include "link/device_test.hpp"
+#include "link/terminal_identity.hpp"
 #include "link/remote_files.hpp"
 #include "platform/dialogs.hpp"
 #include "selection/selection_database.hpp"

@@ -22,7 +22,7 @@
 #include "addin/temp_dir.hpp"
 #include "catalogue/article_import.hpp"
 #include "catalogue/catalogue_database.hpp"
-#include "link/device_test.hpp"
+#include "link/terminal_identity.hpp"
 #include "link/framing.hpp"
 #include "link/messages.hpp"
 #include "link/remote_files.hpp"

@@ -11,7 +11,7 @@
 
 #include "addin/temp_dir.hpp"
 #include "addin/value.hpp"
-#include "link/device_test.hpp"
+#include "link/terminal_identity.hpp"
 #include "link/session.hpp"
 #include "link/framing.hpp"
 #include "link/messages.hpp"

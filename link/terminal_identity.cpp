@@ -1,4 +1,4 @@
-#include "link/device_test.hpp"
+#include "link/terminal_identity.hpp"
 
 #include "addin/settings.hpp"
 #include "addin/subsystems.hpp"
