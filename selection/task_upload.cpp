@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <utility>
+#include <vector>
 
 #include "catalogue/local_database.hpp"
 #include "catalogue/xml_table.hpp"
@@ -141,13 +142,38 @@ void UploadSelectionTask(TerminalSession& session, const std::string& xmlTable, 
 std::string TaskKey(const std::string& timeText) {
   std::string key = "0000";
   for (char c : timeText) {
-    if (c == ':' || c == 'P' || c == 'A' || c == 'M' || c == ' ') continue;
-    key += c;
+    if (c >= '0' && c <= '9') key += c;
   }
   return key;
 }
 
+std::string NextTaskKey(const std::string& key) {
+  std::string digits = key.size() > 4 ? key.substr(4) : std::string();
+  // One more, in decimal, keeping the width ("0999" becomes "1000").
+  int i = static_cast<int>(digits.size()) - 1;
+  for (; i >= 0 && digits[static_cast<size_t>(i)] == '9'; --i) digits[static_cast<size_t>(i)] = '0';
+  if (i < 0)
+    digits.insert(digits.begin(), '1');
+  else
+    ++digits[static_cast<size_t>(i)];
+  return "0000" + digits;
+}
+
 std::string TaskDateText(const platform::LocalDateTimeText& now) { return now.date + " " + now.time; }
+
+namespace {
+
+// Whether a table of the task key or a Registry row already names it.
+bool KeyInUse(LocalDatabase& db, const std::string& key) {
+  Statement tables(db, "SELECT count(*) FROM sqlite_master WHERE name IN (" + QuoteSqlText("order_" + key) + "," +
+                           QuoteSqlText("order_d_" + key) + "," + QuoteSqlText("order_podbor_" + key) + "," +
+                           QuoteSqlText("order_sn_" + key) + ")");
+  if (tables.Next() && tables.Column(0) != "0") return true;
+  Statement registry(db, "SELECT count(*) FROM Registry WHERE RealName=" + QuoteSqlText(key));
+  return registry.Next() && registry.Column(0) != "0";
+}
+
+}  // namespace
 
 bool AddSelectionTask(const std::string& xmlTable, const std::string& fileName, LocalClock clock) {
   XmlTable table;
@@ -166,32 +192,40 @@ bool AddSelectionTask(const std::string& xmlTable, const std::string& fileName, 
   std::string keptN;
   if (table.TableFirstAttribute(attributeName, attributeValue) && attributeName == kNameAttribute) {
     taskName = attributeValue;
-    std::string oldKey;
+    // Every task of that name: a file may hold more than one.
+    std::vector<std::string> oldKeys;
     {
-      Statement lookup(db, "select N,RealName From Registry Where Name=" + QuoteSqlText(taskName));
-      if (lookup.Next()) {
+      Statement lookup(db, "select N,RealName From Registry Where Name=" + QuoteSqlText(taskName) +
+                               " ORDER BY N");
+      while (lookup.Next()) {
+        if (!replacing) keptN = lookup.Column(0);
         replacing = true;
-        keptN = lookup.Column(0);
-        oldKey = lookup.Column(1);
+        oldKeys.push_back(lookup.Column(1));
       }
     }
     if (replacing) {
       // Closing the connection without a commit leaves the file as fetched.
       if (!ConfirmReplacement(taskName)) Raise(text::kCanceled);
-      for (const std::string& sql : TaskTableDropStatements(oldKey)) Execute(db, sql);
-      Execute(db, RegistryDeleteStatement(oldKey));
+      for (const std::string& oldKey : oldKeys) {
+        for (const std::string& sql : TaskTableDropStatements(oldKey)) Execute(db, sql);
+        Execute(db, RegistryDeleteStatement(oldKey));
+      }
     }
   }
 
+  // The key follows the clock, but the same time of another day (or of the
+  // other half of a 12-hour day) may name a task the file holds: the key
+  // then moves on to the next free value.
   const platform::LocalDateTimeText now = clock();
-  const std::string key = TaskKey(now.time);
+  std::string key = TaskKey(now.time);
+  while (KeyInUse(db, key)) key = NextTaskKey(key);
   for (const std::string& sql : TaskTableCreationStatements(key)) Execute(db, sql);
 
   if (!replacing) {
-    size_t rows = 0;
-    Statement all(db, "SELECT * From Registry");
-    while (all.Next()) ++rows;
-    keptN = std::to_string(rows + 1);
+    // One more than the largest number: the terminal may have deleted tasks
+    // before the last one.
+    Statement largest(db, "SELECT ifnull(max(CAST(N AS INTEGER)), 0) + 1 FROM Registry");
+    if (largest.Next()) keptN = largest.Column(0);
   }
   const std::string count = std::to_string(table.RecordCount());
   const std::string values[] = {keptN, taskName, key, TaskDateText(now), count, count, "0", "0.00"};

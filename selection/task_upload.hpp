@@ -23,8 +23,10 @@ using LocalClock = platform::LocalDateTimeText (*)();
 void FetchSelectionDatabase(TerminalSession& session);
 
 // The task key of an upload at `timeText` (the long time format): "0000"
-// followed by the time with every ':', 'P', 'A', 'M' and blank removed.
+// followed by the digits of the time, whatever the locale puts between them.
 std::string TaskKey(const std::string& timeText);
+// The key after `key`: its digits after "0000" one more, in decimal.
+std::string NextTaskKey(const std::string& key);
 
 // The Registry row's Date: the date, one blank, the time.
 std::string TaskDateText(const platform::LocalDateTimeText& now);
