@@ -92,7 +92,9 @@ std::string ColumnSqueezeStatement(const std::vector<int>& kept_columns) {
 
 std::string SettingUpdateStatement(const std::string& table, const std::string& value,
                                    const std::string& parameter) {
-  std::string sql = "UPDATE " + table + " SET value=";
+  // The name is made of the version's characters: written as a quoted
+  // identifier, any version text gives a statement ("Merxa_5_0.1").
+  std::string sql = "UPDATE " + QuoteSqlIdentifier(table) + " SET value=";
   AppendSqlText(sql, value);
   sql += " WHERE parameter =";
   AppendSqlText(sql, parameter);

@@ -127,6 +127,16 @@ void AppendSqlText(std::string& out, const char* text) {
   out.push_back('\'');
 }
 
+std::string QuoteSqlIdentifier(std::string_view name) {
+  std::string out = "\"";
+  for (char c : name) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  out += '"';
+  return out;
+}
+
 std::string QuoteSqlText(std::string_view text) {
   std::string out;
   out.reserve(text.size() + 2);

@@ -23,6 +23,8 @@ void AppendSqlText(std::string& out, std::string_view text);
 void AppendSqlText(std::string& out, const char* text);
 // `text` as an SQL literal.
 std::string QuoteSqlText(std::string_view text);
+// `name` as a quoted SQL identifier: "a""b" for a"b.
+std::string QuoteSqlIdentifier(std::string_view name);
 
 class LocalQuery;
 

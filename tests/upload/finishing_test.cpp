@@ -11,6 +11,7 @@
 #include "addin/messages.hpp"
 #include "catalogue/catalogue_database.hpp"
 #include "catalogue/finishing.hpp"
+#include "catalogue/local_database.hpp"
 #include "catalogue/upload_state.hpp"
 #include "tests/support/raised_text.hpp"
 #include "tests/upload/scratch.hpp"
@@ -481,6 +482,25 @@ TEST_F(SettingsFile, FailuresLeaveTheSettingsUnchanged) {
     SCOPED_TRACE(c.version);
     EXPECT_EQ(RaisedText([&] { UpdateFieldCaptions(c.version); }), c.message);
     EXPECT_EQ(Settings(), before);
+  }
+}
+
+// Versions whose characters make no plain table name ("5.0.1" names
+// Merxa_5_0.1, "5.1.23" Merxa_5_1.2) still address their table.
+TEST_F(SettingsFile, TableNamesOfAnyVersionText) {
+  InsertNineAttributes(0);
+  DropEmptyColumns();
+  for (const char* version : {"5.0.1", "5.1.23", "5.\"1;"}) {
+    SCOPED_TRACE(version);
+    const std::string table = SettingsTableName(version);
+    {
+      SqliteFile file(dir_.File("MerxaSetup.db"));
+      file.Exec("CREATE TABLE " + QuoteSqlIdentifier(table) + " (parameter TEXT, value TEXT);"
+                "INSERT INTO " + QuoteSqlIdentifier(table) + " VALUES ('Merxa.FieldName_001', 'old')");
+    }
+    EXPECT_TRUE(UpdateFieldCaptions(version));
+    SqliteFile file(dir_.File("MerxaSetup.db"));
+    EXPECT_EQ(file.Rows("select value from " + QuoteSqlIdentifier(table)), (std::vector<Row>{{"Наименование"}}));
   }
 }
 
