@@ -379,11 +379,13 @@ TEST(SettingsTableName, TakesFirstThirdFourthAndFifthCharacter) {
   EXPECT_EQ(SettingsTableName("Ж.Ж"), "");
 }
 
-TEST(SettingUpdateStatement, QuotesValueAndParameter) {
+TEST(SettingUpdateStatement, QuotesTableValueAndParameter) {
   EXPECT_EQ(SettingUpdateStatement("Merxa_5_123", "Наименование", "Merxa.FieldName_001"),
-            "UPDATE Merxa_5_123 SET value='Наименование' WHERE parameter ='Merxa.FieldName_001'");
+            "UPDATE \"Merxa_5_123\" SET value='Наименование' WHERE parameter ='Merxa.FieldName_001'");
   EXPECT_EQ(SettingUpdateStatement("Merxa_5_123", "O'Neil", "p"),
-            "UPDATE Merxa_5_123 SET value='O''Neil' WHERE parameter ='p'");
+            "UPDATE \"Merxa_5_123\" SET value='O''Neil' WHERE parameter ='p'");
+  EXPECT_EQ(SettingUpdateStatement("Merxa_5_\"1;", "v", "p"),
+            "UPDATE \"Merxa_5_\"\"1;\" SET value='v' WHERE parameter ='p'");
 }
 
 class SettingsFile : public CatalogueFiles {
