@@ -303,6 +303,17 @@ TEST_F(UploadTerminal, OneLastCallFinishesCaptionsAndSendsTheCatalogue) {
 
 // ---- Package sequences ------------------------------------------------------------
 
+// A version whose characters make no plain table name: the captions reach
+// the settings table "Merxa_5_0.1" all the same.
+TEST_F(UploadTerminal, CaptionsReachTheTableOfAVersionWithDots) {
+  Connect({"--version", "5.0.1"});
+  const Result r = Upload(Package({{{"Articule", "4601"}, {"Name", "Tea"}}}), "last");
+  ASSERT_EQ(r.ret, Value::Int(1)) << r.error;
+  EXPECT_EQ(SqliteFile(TerminalSettings().string())
+                .Rows("select value from \"Merxa_5_0.1\" where parameter='Merxa.FieldName_001'"),
+            (Rows{{"Наименование"}}));
+}
+
 TEST_F(UploadTerminal, FirstRegularRegularLastSendsOneCatalogueOnce) {
   Connect();
   const char* statuses[] = {"first", "regular", "regular", "last"};
