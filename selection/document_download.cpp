@@ -1,5 +1,7 @@
 #include "selection/document_download.hpp"
 
+#include <cstdint>
+
 #include "addin/temp_dir.hpp"
 #include "addin/settings.hpp"
 #include "catalogue/local_database.hpp"
@@ -123,20 +125,80 @@ std::string SourceFileForChoice(const std::string& choice) {
   return std::string();
 }
 
+namespace {
+
+constexpr char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD
+
+// The length of the well-formed UTF-8 sequence at `at` whose character XML
+// 1.0 can carry, or 0.
+size_t XmlCharacterLength(const std::string& text, size_t at) {
+  const auto byte = [&text](size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(at);
+  size_t n = 0;
+  uint32_t cp = 0;
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    n = 2;
+    cp = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    n = 3;
+    cp = lead & 0x0F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    n = 4;
+    cp = lead & 0x07;
+  } else {
+    return 0;
+  }
+  if (at + n > text.size()) return 0;
+  for (size_t k = 1; k < n; ++k) {
+    if ((byte(at + k) & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (byte(at + k) & 0x3F);
+  }
+  // Overlong forms, surrogates (a lone one, or one written by itself) and
+  // the two non-characters XML excludes.
+  if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF))) return 0;
+  if ((cp >= 0xD800 && cp <= 0xDFFF) || cp == 0xFFFE || cp == 0xFFFF) return 0;
+  return n;
+}
+
+}  // namespace
+
 void AppendXmlAttributeValue(std::string& out, const std::string& value) {
   out += '\'';
   size_t plain = 0;  // start of the run not yet copied
-  for (size_t i = 0; i < value.size(); ++i) {
+  for (size_t i = 0; i < value.size();) {
+    const unsigned char c = static_cast<unsigned char>(value[i]);
     const char* entity = nullptr;
-    switch (value[i]) {
+    size_t length = 1;
+    switch (c) {
       case '&': entity = "&amp;"; break;
       case '<': entity = "&lt;"; break;
       case '\'': entity = "&apos;"; break;
-      default: continue;
+      // An attribute value's tab and line ends would reach 1C as blanks;
+      // as character references they arrive unchanged.
+      case '\t': entity = "&#9;"; break;
+      case '\n': entity = "&#10;"; break;
+      case '\r': entity = "&#13;"; break;
+      default:
+        if (c < 0x20) {
+          entity = kReplacement;  // no XML 1.0 document can hold it
+        } else if (c >= 0x80) {
+          length = XmlCharacterLength(value, i);
+          if (length == 0) {
+            entity = kReplacement;
+            length = 1;
+          }
+        }
+        break;
+    }
+    if (entity == nullptr) {
+      i += length;
+      continue;
     }
     out.append(value, plain, i - plain);
     out += entity;
-    plain = i + 1;
+    i += length;
+    plain = i;
   }
   out.append(value, plain, std::string::npos);
   out += '\'';

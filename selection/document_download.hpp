@@ -43,8 +43,11 @@ std::vector<std::string> SplitChosenText(const std::string& chosenText);
 // of those documents, in that order, read from TempDir + fileName.
 void BuildDocumentXml(const std::string& fileName, const std::string& chosenText);
 
-// Appends `text` as a single-quoted XML attribute value, escaping "&", "<"
-// and the single quote.
+// Appends `text` as a single-quoted XML attribute value that any XML 1.0
+// parser reads back: "&", "<" and the single quote as entities, tab,
+// line feed and carriage return as character references (so they arrive
+// unchanged), and every character XML 1.0 cannot carry (other control
+// characters, bytes that are no UTF-8, a surrogate on its own) as U+FFFD.
 void AppendXmlAttributeValue(std::string& out, const std::string& text);
 
 namespace download_text {

@@ -27,6 +27,9 @@ TEST(DocumentXmlPieces, AttributeValuesAreQuotedAndEscaped) {
       {"\"q\"", "'\"q\"'"},
       {"&&''<<", "'&amp;&amp;&apos;&apos;&lt;&lt;'"},
       {"Молоко 3,2%", "'Молоко 3,2%'"},
+      {"a\tb\r\nc", "'a&#9;b&#13;&#10;c'"},
+      {"x\x01\x1Fy\x7F", "'x\xEF\xBF\xBD\xEF\xBF\xBDy\x7F'"},
+      {"\xED\xA0\x80|\xFF|\xC3|\xEF\xBF\xBE|\xF0\x9F\x98\x80", "'\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD|\xEF\xBF\xBD|\xEF\xBF\xBD|\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD|\xF0\x9F\x98\x80'"},
   };
   for (const auto& c : cases) {
     std::string out = "=";
@@ -137,6 +140,32 @@ TEST_F(DocumentFileTest, EscapedValuesParseBackToTheStoredTexts) {
     parsed.emplace_back(r.attribute("BarCode").value(), r.attribute("Quantity").value());
   }
   EXPECT_EQ(parsed, lines);
+}
+
+// The terminal's data may hold any control character: the document is
+// well-formed XML 1.0 all the same, tab and line ends arrive unchanged and
+// what XML cannot carry arrives as U+FFFD.
+TEST_F(DocumentFileTest, EveryControlCharacterGivesWellFormedXml) {
+  std::string all;
+  for (int c = 1; c < 0x20; ++c) all += static_cast<char>(c);
+  {
+    Db db(scratch.File("Orders.db"));
+    db.Exec("INSERT INTO order_003(Articule,Value) VALUES (char(" + [] {
+      std::string list;
+      for (int c = 1; c < 0x20; ++c) list += (c > 1 ? "," : "") + std::to_string(c);
+      return list;
+    }() + "), CAST(X'41EDA0805A' AS TEXT))");
+  }
+  BuildDocumentXml("Orders.db", "Empty" + kSep);
+  pugi::xml_document doc;
+  const pugi::xml_parse_result parsed = doc.load_string(DocumentXml().c_str());
+  ASSERT_TRUE(parsed) << parsed.description() << "\n" << DocumentXml();
+  const pugi::xml_node record = doc.child("Table").child("Record");
+  std::string expected;
+  for (int c = 1; c < 0x20; ++c) expected += c == '\t' || c == '\n' || c == '\r' ? std::string(1, static_cast<char>(c))
+                                                                                  : std::string("\xEF\xBF\xBD");
+  EXPECT_EQ(std::string(record.attribute("BarCode").value()), expected);
+  EXPECT_EQ(std::string(record.attribute("Quantity").value()), "A\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBDZ");
 }
 
 TEST_F(DocumentFileTest, FailuresEmptyTheXml) {
