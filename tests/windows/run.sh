@@ -336,7 +336,9 @@ for ARCH in "${ARCHES[@]}"; do
 done
 
 for ARCH in "${ARCHES[@]}"; do
+  arch_started=$(date +%s)
   run_dll_tests
+  echo "[$ARCH] the DLL's tests took $(($(date +%s) - arch_started)) s"
 done
 
 for ARCH in "${ARCHES[@]}"; do
