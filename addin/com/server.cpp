@@ -141,13 +141,31 @@ LONG SetKey(HKEY root, const Key& key) {
   return rc;
 }
 
+// Whether the class is registered in the other registry view: on a 64-bit
+// Windows with both 1C clients, the DLL of the other bitness. The ProgID
+// keys are shared by both views; the class keys are not.
+bool RegisteredInOtherView(bool per_user) {
+  const REGSAM other_view = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+  const std::wstring path = std::wstring(L"Software\\Classes\\CLSID\\") + kClsidText + L"\\InprocServer32";
+  HKEY key = nullptr;
+  if (::RegOpenKeyExW(per_user ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE, path.c_str(), 0,
+                      KEY_QUERY_VALUE | other_view, &key) != ERROR_SUCCESS)
+    return false;
+  ::RegCloseKey(key);
+  return true;
+}
+
 HRESULT Unregister(bool per_user) {
   ClassesRoot root(per_user);
   if (!root.get()) return SELFREG_E_CLASS;
   const std::vector<Key> keys = RegistrationKeys(std::wstring());
+  // Removing the ProgID while the other bitness's DLL is registered would
+  // leave that client unable to create the component by name.
+  const bool keep_prog_id = RegisteredInOtherView(per_user);
   HRESULT result = S_OK;
   // Subkeys before their parents; a key that is not there is fine.
   for (auto it = keys.rbegin(); it != keys.rend(); ++it) {
+    if (keep_prog_id && it->path.rfind(kProgId, 0) == 0) continue;
     const LONG rc = ::RegDeleteKeyW(root.get(), it->path.c_str());
     if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) result = SELFREG_E_CLASS;
   }

@@ -344,9 +344,18 @@ done
 for ARCH in "${ARCHES[@]}"; do
   check "per-user registration through regsvr32 /i:user" per_user_ok "$(winpath "$(bin_dir)/VemlarTSD.dll")"
 done
+# The x86 DLL goes first: the x86-64 one, still registered, must still be
+# found by its ProgID (the ProgID keys are shared by both views).
 for ARCH in "${ARCHES[@]}"; do
   check "regsvr32 /u unregisters the DLL" wine regsvr32 /s /u "$(winpath "$(bin_dir)/VemlarTSD.dll")"
-  check "registration keys are gone from this view" unregistered_ok HKCR
+  check "the class is gone from this view" reg_missing "HKCR\\CLSID\\$CLSID"
+  if [ "$ARCH" = x86 ]; then
+    ARCH=x64 check "the x86-64 DLL is still registered under its ProgID" \
+      registered_ok "$(winpath "$ROOT/build/win-x64/bin/VemlarTSD.dll")"
+    ARCH=x86
+  else
+    check "registration keys are gone" unregistered_ok HKCR
+  fi
 done
 ARCH=x86
 [ "$RUN_X86" = 1 ] || skip_x86 "$X86_REASON"
