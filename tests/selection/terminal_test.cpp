@@ -267,6 +267,19 @@ TEST_F(TerminalTest, TaskFileCutOffInItsSendKeepsEveryTask) {
   EXPECT_FALSE(fs::exists(fs::path(TempDir()) / "Podbor.db.unsent"));
 }
 
+// An empty "Podbor.db" is what a send that never wrote its first piece
+// leaves: it counts as none, and the task starts a fresh task file.
+TEST_F(TerminalTest, EmptyTaskFileOnTheTerminalCountsAsNone) {
+  Connect();
+  fs::create_directories(TerminalPodbor().parent_path());
+  std::ofstream(TerminalPodbor()).close();
+  ASSERT_EQ(fs::file_size(TerminalPodbor()), 0u);
+  const Result r = Upload(kTask);
+  ASSERT_EQ(r.ret, Value::Int(1)) << r.error;
+  Db db(TerminalPodbor().string());
+  EXPECT_EQ(db.Rows("SELECT N,Name FROM Registry"), (Rows{{"1", "Picking 7"}}));
+}
+
 platform::LocalDateTimeText At101010() { return {"10.12.2026", "10:10:10"}; }
 
 // A terminal that deleted a task before the last one, and a task made at the
