@@ -159,16 +159,20 @@ HRESULT Unregister(bool per_user) {
   ClassesRoot root(per_user);
   if (!root.get()) return SELFREG_E_CLASS;
   const std::vector<Key> keys = RegistrationKeys(std::wstring());
-  // Removing the ProgID while the other bitness's DLL is registered would
-  // leave that client unable to create the component by name.
-  const bool keep_prog_id = RegisteredInOtherView(per_user);
   HRESULT result = S_OK;
-  // Subkeys before their parents; a key that is not there is fine.
-  for (auto it = keys.rbegin(); it != keys.rend(); ++it) {
-    if (keep_prog_id && it->path.rfind(kProgId, 0) == 0) continue;
-    const LONG rc = ::RegDeleteKeyW(root.get(), it->path.c_str());
-    if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) result = SELFREG_E_CLASS;
-  }
+  auto remove = [&](bool prog_id_keys) {
+    // Subkeys before their parents; a key that is not there is fine.
+    for (auto it = keys.rbegin(); it != keys.rend(); ++it) {
+      if ((it->path.rfind(kProgId, 0) == 0) != prog_id_keys) continue;
+      const LONG rc = ::RegDeleteKeyW(root.get(), it->path.c_str());
+      if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) result = SELFREG_E_CLASS;
+    }
+  };
+  remove(false);
+  // Removing the ProgID while the other bitness's DLL is registered would
+  // leave that client unable to create the component by name. Where both
+  // views are one key, the class is gone from it by now.
+  if (!RegisteredInOtherView(per_user)) remove(true);
   return result;
 }
 
