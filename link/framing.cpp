@@ -185,13 +185,4 @@ Payload EncodeGetFuture(const std::string& key) { return TextCommand("GetFuture"
 Payload EncodeGetTerminalVersion() { return Command("GetTerminalVersion", 0); }
 Payload EncodeDisconnect() { return Command("Disconnect", 0); }
 
-std::string Exchange(SocketHandle socket, const Payload& request) {
-  SendFrame(socket, request.data(), request.size());
-  return ReceiveReply(socket).text;
-}
-
-int32_t ExchangeNumber(SocketHandle socket, const Payload& request) {
-  return ReplyNumber(Exchange(socket, request));
-}
-
 }  // namespace vtsd

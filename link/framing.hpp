@@ -90,9 +90,4 @@ void PutWriteFileHeader(uint8_t* at, int32_t handle, int32_t count);
 void PutInt32(uint8_t* at, int32_t value);
 int32_t GetInt32(const uint8_t* at);
 
-// One request and its reply on a bare socket (the terminal session adds
-// what a failure does to the connection).
-std::string Exchange(SocketHandle socket, const Payload& request);
-int32_t ExchangeNumber(SocketHandle socket, const Payload& request);
-
 }  // namespace vtsd
