@@ -57,10 +57,6 @@ class LocalDatabase {
 
  private:
   friend LocalDatabase OpenLocalDatabase(const std::string& file_name, const Msg& open_failure);
-
-// Whether TempDir + `file_name` is a whole database: it opens, and SQLite's
-// quick check of every page finds nothing wrong. Nothing in the file changes.
-bool LocalDatabaseIsIntact(const std::string& file_name);
   explicit LocalDatabase(sqlite3* db) : db_(db) {}
   void Prepare(std::string_view sql, const Msg& failure, sqlite3_stmt*& stmt);
   sqlite3* db_ = nullptr;
@@ -74,8 +70,9 @@ bool LocalDatabaseIsIntact(const std::string& file_name);
 // Raises `open_failure` when the file cannot be opened or created.
 LocalDatabase OpenLocalDatabase(const std::string& file_name, const Msg& open_failure);
 
-// Whether TempDir + `file_name` is a whole database: it opens, and SQLite's
-// quick check of every page finds nothing wrong. Nothing in the file changes.
+// Whether TempDir + `file_name` is a whole database: it is as long as its
+// header says, opens, and SQLite's quick check of every page finds nothing
+// wrong. Nothing in the file changes.
 bool LocalDatabaseIsIntact(const std::string& file_name);
 
 // The rows of one query, read forward once. Columns are found by name

@@ -55,16 +55,14 @@ void FinishAndSendCatalogue(TerminalSession& session) {
 }  // namespace
 
 bool SyncFieldCaptions(TerminalSession& session) {
-  const FetchResult fetched = FetchDatabaseFileIfPresent(session, kSettingsOnTerminal, kSettingsFileName);
-  if (fetched == FetchResult::Fetched && LocalDatabaseIsIntact(kSettingsFileName)) {
-    DiscardUnsentCopy(kSettingsFileName);
-  } else if (!RestoreUnsentCopy(kSettingsFileName)) {
-    // No send of ours was cut short: the terminal's file is what it is.
-    if (fetched == FetchResult::Missing) Raise(link_text::kRemoteMissing);
-    if (fetched == FetchResult::Empty) Raise(link_text::kFileSize);
+  // An earlier send cut short may have left the terminal without its whole
+  // settings file: the copy that was being sent then takes its place.
+  switch (FetchDatabaseFileOrUnsentCopy(session, kSettingsOnTerminal, kSettingsFileName, LocalDatabaseIsIntact)) {
+    case FetchResult::Missing: Raise(link_text::kRemoteMissing);
+    case FetchResult::Empty: Raise(link_text::kFileSize);
+    case FetchResult::Fetched:
+    case FetchResult::Restored: break;
   }
-  // Else an earlier send was cut short and left the terminal without its
-  // whole settings file: the copy that was being sent takes its place.
   UpdateFieldCaptions(session.app_version);
   UploadKeepingUnsentCopy(session, kSettingsFileName, kSettingsOnTerminal);
   return true;

@@ -228,6 +228,8 @@ bool CopyLocalFile(const std::string& from_name, const std::string& to_name) {
   return true;
 }
 
+std::string UnsentCopyPath(const std::string& local_name) { return TempPath(local_name + ".unsent"); }
+
 }  // namespace
 
 std::string UnsentCopyName(const std::string& local_name) { return local_name + ".unsent"; }
@@ -236,15 +238,9 @@ void UploadKeepingUnsentCopy(TerminalSession& session, const std::string& local_
                              const TerminalLocation& where) {
   if (!CopyLocalFile(local_name, UnsentCopyName(local_name))) Raise(link_text::kSendReadFailed);
   UploadDatabaseFile(session, local_name, where);
-  DiscardUnsentCopy(local_name);
+  platform::RemoveFile(UnsentCopyPath(local_name));
 }
 
-bool RestoreUnsentCopy(const std::string& local_name) {
-  if (!platform::FileExists(TempPath(UnsentCopyName(local_name)))) return false;
-  return CopyLocalFile(UnsentCopyName(local_name), local_name);
-}
-
-void DiscardUnsentCopy(const std::string& local_name) { platform::RemoveFile(TempPath(UnsentCopyName(local_name))); }
 
 FetchResult FetchDatabaseFileIfPresent(TerminalSession& session, const TerminalLocation& where,
                                        const std::string& local_name) {
@@ -276,10 +272,27 @@ FetchResult FetchDatabaseFileIfPresent(TerminalSession& session, const TerminalL
   return FetchResult::Fetched;
 }
 
+FetchResult FetchDatabaseFileOrUnsentCopy(TerminalSession& session, const TerminalLocation& where,
+                                          const std::string& local_name,
+                                          bool (*is_whole)(const std::string& local_name)) {
+  const FetchResult fetched = FetchDatabaseFileIfPresent(session, where, local_name);
+  if (fetched == FetchResult::Fetched && is_whole(local_name)) {
+    platform::RemoveFile(UnsentCopyPath(local_name));
+    return FetchResult::Fetched;
+  }
+  // The copy stays until a send finishes: a download that only reads the
+  // file must not use it up while the terminal's own is still broken.
+  if (platform::FileExists(UnsentCopyPath(local_name)) &&
+      CopyLocalFile(UnsentCopyName(local_name), local_name))
+    return FetchResult::Restored;
+  return fetched;
+}
+
 void DownloadDatabaseFile(TerminalSession& session, const TerminalLocation& where,
                           const std::string& local_name) {
   switch (FetchDatabaseFileIfPresent(session, where, local_name)) {
-    case FetchResult::Fetched: return;
+    case FetchResult::Fetched:
+    case FetchResult::Restored: return;  // not given by this fetch
     case FetchResult::Missing: Raise(link_text::kRemoteMissing);
     case FetchResult::Empty: Raise(link_text::kFileSize);
   }

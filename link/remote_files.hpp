@@ -73,16 +73,23 @@ void DownloadDatabaseFile(TerminalSession& session, const TerminalLocation& wher
 void UploadKeepingUnsentCopy(TerminalSession& session, const std::string& local_name,
                              const TerminalLocation& where);
 std::string UnsentCopyName(const std::string& local_name);
-// Puts the kept copy in place of TempDir + local_name (the copy stays until a
-// send finishes or is no longer needed); false when there is none.
-bool RestoreUnsentCopy(const std::string& local_name);
-// Drops the kept copy: the terminal holds a good file of its own.
-void DiscardUnsentCopy(const std::string& local_name);
 
-enum class FetchResult { Fetched, Missing, Empty };
+enum class FetchResult {
+  Fetched,   // the terminal's file is in TempDir
+  Missing,   // the terminal has no such file
+  Empty,     // the terminal's file has no byte
+  Restored,  // the unsent copy of an earlier send took the terminal's place
+};
 // As DownloadDatabaseFile, but a file that is missing or empty on the
 // terminal is reported instead of failing (no local file is made then).
 FetchResult FetchDatabaseFileIfPresent(TerminalSession& session, const TerminalLocation& where,
                                        const std::string& local_name);
+// As FetchDatabaseFileIfPresent, for a file sent with UploadKeepingUnsentCopy:
+// when the terminal's file is missing, empty or not whole (`is_whole` judges
+// the fetched local file), the copy an earlier send did not finish takes its
+// place (Restored). A whole file of the terminal's own drops that copy.
+FetchResult FetchDatabaseFileOrUnsentCopy(TerminalSession& session, const TerminalLocation& where,
+                                          const std::string& local_name,
+                                          bool (*is_whole)(const std::string& local_name));
 
 }  // namespace vtsd

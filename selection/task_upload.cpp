@@ -116,15 +116,11 @@ bool ConfirmReplacement(const std::string& taskName) {
 }  // namespace
 
 void FetchSelectionDatabase(TerminalSession& session) {
-  const FetchResult fetched = FetchDatabaseFileIfPresent(session, kSelectionOnTerminal, kSelectionFileName);
-  if (fetched == FetchResult::Fetched && LocalDatabaseIsIntact(kSelectionFileName)) {
-    DiscardUnsentCopy(kSelectionFileName);
-    return;
-  }
-  // An earlier send that was cut short left the terminal without its whole
+  // An earlier send cut short may have left the terminal without its whole
   // task file: the copy that was being sent holds every task it had.
-  if (RestoreUnsentCopy(kSelectionFileName)) return;
-  if (fetched != FetchResult::Fetched) CreateSelectionDatabase();
+  const FetchResult fetched =
+      FetchDatabaseFileOrUnsentCopy(session, kSelectionOnTerminal, kSelectionFileName, LocalDatabaseIsIntact);
+  if (fetched == FetchResult::Missing || fetched == FetchResult::Empty) CreateSelectionDatabase();
 }
 
 bool UnloadTaskForSelection(TerminalSession& session, const std::string& xmlTable, LocalClock clock) {

@@ -311,14 +311,20 @@ TEST_F(RemoteFilesTest, RefusalsOfTheTerminalRaiseTheirMessages) {
     EXPECT_EQ(session.broken(), c.breaks);
     // The local file is closed on the way out, and no partial copy stays.
     EXPECT_EQ(OpenFilesUnder(temp_), 0);
-    if (!c.upload) EXPECT_FALSE(platform::FileExists(TempPath("Orders.db")));
+    if (!c.upload) {
+      EXPECT_FALSE(platform::FileExists(TempPath("Orders.db")));
+    }
     // A file opened on the terminal is closed again while the link works,
     // and an upload leaves no partial catalogue behind.
     const Strings commands = t.Commands();
     const bool opened = std::find(commands.begin(), commands.end(), "OpenFile") != commands.end() &&
                         std::string(c.name) != "open refused";
-    if (opened && !c.breaks) EXPECT_NE(std::find(commands.begin(), commands.end(), "CloseFile"), commands.end());
-    if (c.upload) EXPECT_EQ(t.Files().count("\\Merxa5\\Merxa.db"), 0u);
+    if (opened && !c.breaks) {
+      EXPECT_NE(std::find(commands.begin(), commands.end(), "CloseFile"), commands.end());
+    }
+    if (c.upload) {
+      EXPECT_EQ(t.Files().count("\\Merxa5\\Merxa.db"), 0u);
+    }
     t.Stop();
   }
   SetMessageLanguage(Language::Russian);
