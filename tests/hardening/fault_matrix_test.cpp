@@ -62,6 +62,7 @@ class AgreeingDialogs : public platform::DialogProvider {
 struct CallOutcome {
   Value ret;
   std::string error;
+  std::vector<Value> params;  // the parameters after the call
 };
 
 CallOutcome Call(int method, std::vector<Value> params) {
@@ -70,6 +71,7 @@ CallOutcome Call(int method, std::vector<Value> params) {
   CallOutcome out;
   CallDriverMethod(method, out.ret, array);
   out.error = GetReportedErrorText();
+  out.params = array.values;
   if (method == kOpen && out.ret == Value::Int(1)) out.error = array.values[0].ToText();
   return out;
 }
@@ -278,15 +280,9 @@ class FaultMatrix : public ::testing::Test {
       }
       again = DeviceId();
     }
-    std::vector<Value> params = op.params(again);
-    SetReportedErrorText("");
-    {
-      test::VectorParams array(params);
-      Value ret;
-      CallDriverMethod(op.method, ret, array);
-      if (ret != Value::Int(1)) problem("the retry failed: " + GetReportedErrorText());
-      if (array.values.size() > 1) run.output = array.values[op.method == kDeviceTest ? 0 : 1];
-    }
+    const CallOutcome retried = Call(op.method, op.params(again));
+    if (retried.ret != Value::Int(1)) problem("the retry failed: " + retried.error);
+    if (retried.params.size() > 1) run.output = retried.params[op.method == kDeviceTest ? 0 : 1];
     if (op.method != kClose && DeviceId() != 0) {
       const CallOutcome closed = Call(kClose, {Value::Int(DeviceId())});
       if (closed.ret != Value::Int(1)) problem("Close after the retry failed: " + closed.error);

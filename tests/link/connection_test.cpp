@@ -219,20 +219,11 @@ TEST_F(ConnectionTest, UndecodableDisconnectAnswerEndsTheConnection) {
 }
 
 TEST_F(ConnectionTest, ListenerFailureIsReportedAndOpenCanBeRetried) {
-  dialogs.hold = true;
-  std::thread breaker([&] {
-    ASSERT_TRUE(dialogs.WaitShown(5000));
-    // The listening socket stops working while the box is open.
-    ::shutdown(static_cast<int>(ListenSocket()), SHUT_RDWR);
-    dialogs.Press();
-  });
-  const CallResult r = Call(kOpen);
-  breaker.join();
+  const CallResult r = CallWithFailingListener(kOpen);
   EXPECT_EQ(r.ret, Value::Int(0));
   EXPECT_EQ(r.reported, "4Error in ClietSoket.");
   EXPECT_TRUE(Idle());
 
-  dialogs.hold = false;
   EXPECT_EQ(OpenWithTerminal().ret, Value::Int(1));
 }
 

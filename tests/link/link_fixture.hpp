@@ -4,10 +4,12 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "addin/dispatch.hpp"
@@ -118,6 +120,20 @@ class LinkTest : public ::testing::Test {
   CallResult OpenWithTerminal() {
     terminal.ConnectTo(ConnectionSettings().PortNumber);
     return Call(kOpen);
+  }
+  // Calls `method` while its listener's socket stops working under the open
+  // information box, so the listener fails instead of accepting.
+  CallResult CallWithFailingListener(DriverMethod method) {
+    dialogs.hold = true;
+    std::thread breaker([this] {
+      ASSERT_TRUE(dialogs.WaitShown(5000));
+      ::shutdown(static_cast<int>(ListenSocket()), SHUT_RDWR);
+      dialogs.Press();
+    });
+    const CallResult r = Call(method);
+    breaker.join();
+    dialogs.hold = false;
+    return r;
   }
   bool Idle() {
     return !ListenerExists() && DeviceSocket() == 0 && platform::SocketLibraryUses() == 0;

@@ -1,9 +1,5 @@
 #include "link/terminal_identity.hpp"
 
-#include <sys/socket.h>
-
-#include <thread>
-
 #include "link/messages.hpp"
 #include "link/remote_files.hpp"
 #include "link_fixture.hpp"
@@ -105,14 +101,7 @@ TEST_F(DeviceTestTest, FailureOnTheHostsConnectionKeepsIt) {
 // A listener that fails while it waits leaves no terminal: the test says so
 // with its own not-connected message, as Open reports its own outcome.
 TEST_F(DeviceTestTest, FailedListenerIsReportedAsNotConnected) {
-  dialogs.hold = true;
-  std::thread breaker([&] {
-    ASSERT_TRUE(dialogs.WaitShown(5000));
-    ::shutdown(static_cast<int>(ListenSocket()), SHUT_RDWR);
-    dialogs.Press();
-  });
-  const CallResult r = Call(kDeviceTest);
-  breaker.join();
+  const CallResult r = CallWithFailingListener(kDeviceTest);
   EXPECT_EQ(r.ret, Value::Int(0));
   EXPECT_EQ(r.reported, "3TSD is not connected.");
   EXPECT_TRUE(Idle());
