@@ -17,7 +17,7 @@
 #include "article_generator.hpp"
 #include "catalogue/article_import.hpp"
 #include "catalogue/catalogue_database.hpp"
-#include "catalogue/xml_table.hpp"
+#include "store/xml_table.hpp"
 #include "tests/support/scratch_dir.hpp"
 
 namespace {

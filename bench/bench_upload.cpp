@@ -29,7 +29,7 @@
 #include "catalogue/article_import.hpp"
 #include "catalogue/catalogue_database.hpp"
 #include "catalogue/finishing.hpp"
-#include "catalogue/local_database.hpp"
+#include "store/local_database.hpp"
 #include "catalogue/upload.hpp"
 #include "catalogue/upload_state.hpp"
 #include "link/connection.hpp"

@@ -6,9 +6,9 @@
 
 #include "addin/messages.hpp"
 #include "catalogue/catalogue_database.hpp"
-#include "catalogue/local_database.hpp"
+#include "store/local_database.hpp"
 #include "catalogue/upload_state.hpp"
-#include "catalogue/xml_table.hpp"
+#include "store/xml_table.hpp"
 
 namespace vtsd {
 

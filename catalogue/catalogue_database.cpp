@@ -2,7 +2,7 @@
 
 #include "addin/messages.hpp"
 #include "addin/temp_dir.hpp"
-#include "catalogue/local_database.hpp"
+#include "store/local_database.hpp"
 #include "platform/files.hpp"
 
 namespace vtsd {

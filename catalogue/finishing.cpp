@@ -5,7 +5,7 @@
 
 #include "addin/temp_dir.hpp"
 #include "catalogue/catalogue_database.hpp"
-#include "catalogue/local_database.hpp"
+#include "store/local_database.hpp"
 #include "catalogue/upload_state.hpp"
 #include "platform/files.hpp"
 

@@ -7,7 +7,7 @@
 #include "catalogue/finishing.hpp"
 #include "catalogue/upload_state.hpp"
 #include "link/terminal_identity.hpp"
-#include "catalogue/local_database.hpp"
+#include "store/local_database.hpp"
 #include "link/messages.hpp"
 #include "link/remote_files.hpp"
 

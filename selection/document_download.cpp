@@ -4,7 +4,7 @@
 
 #include "addin/temp_dir.hpp"
 #include "addin/settings.hpp"
-#include "catalogue/local_database.hpp"
+#include "store/local_database.hpp"
 #include "link/terminal_identity.hpp"
 #include "link/remote_files.hpp"
 #include "platform/files.hpp"
@@ -52,10 +52,10 @@ constexpr const char kXmlClosing[] = "\r\n</Table>";
 // kept here for as long as the connection may raise it.
 class DocumentFile {
  public:
-  explicit DocumentFile(const std::string& fileName)
-      : open_ru_(std::string(text::kOpenPrefix.ru) + fileName + text::kOpenSuffix.ru),
-        open_en_(std::string(text::kOpenPrefix.en) + fileName + text::kOpenSuffix.en),
-        db_(Open(fileName, Msg{open_ru_.c_str(), open_en_.c_str()})) {
+  explicit DocumentFile(const std::string& file_name)
+      : open_ru_(std::string(text::kOpenPrefix.ru) + file_name + text::kOpenSuffix.ru),
+        open_en_(std::string(text::kOpenPrefix.en) + file_name + text::kOpenSuffix.en),
+        db_(Open(file_name, Msg{open_ru_.c_str(), open_en_.c_str()})) {
     db_.Begin(text::kQueryFailed);
   }
 
@@ -66,12 +66,12 @@ class DocumentFile {
   }
 
  private:
-  static LocalDatabase Open(const std::string& fileName, const Msg& openFailure) {
-    if (!platform::FileExists(TempPath(fileName))) {
+  static LocalDatabase Open(const std::string& file_name, const Msg& open_failure) {
+    if (!platform::FileExists(TempPath(file_name))) {
       const Language language = GetMessageLanguage();
-      RaiseText(text::kFileMissingPrefix.Text(language) + fileName + text::kFileMissingSuffix);
+      RaiseText(text::kFileMissingPrefix.Text(language) + file_name + text::kFileMissingSuffix);
     }
-    return OpenLocalDatabase(fileName, openFailure);
+    return OpenLocalDatabase(file_name, open_failure);
   }
 
   std::string open_ru_;
@@ -92,13 +92,13 @@ std::string RealNameOf(LocalDatabase& db, const std::string& name) {
   LocalQuery rows =
       db.Query("Select RealName From Registry where Name=" + QuoteSqlText(name), text::kQueryFailed);
   if (!rows.Next()) Raise(text::kQueryFailed);
-  std::string realName = rows.Text("RealName");
+  std::string real_name = rows.Text("RealName");
   if (rows.Next()) {
     const Language language = GetMessageLanguage();
     RaiseText(text::kDuplicatePrefix.Text(language) + QuoteSqlText(name) +
               text::kDuplicateSuffix.Text(language));
   }
-  return realName;
+  return real_name;
 }
 
 }  // namespace
@@ -204,39 +204,39 @@ void AppendXmlAttributeValue(std::string& out, const std::string& value) {
   out += '\'';
 }
 
-void ListDocumentNames(const std::string& fileName) {
+void ListDocumentNames(const std::string& file_name) {
   std::vector<std::string>& names = DocumentNames();
   names.clear();
-  DocumentFile file(fileName);
+  DocumentFile file(file_name);
   LocalQuery rows = file.db().Query("Select Name From Registry", text::kQueryFailed);
   while (rows.Next()) names.push_back(rows.Text("Name"));
   file.Finish();
 }
 
-std::vector<std::string> SplitChosenText(const std::string& chosenText) {
+std::vector<std::string> SplitChosenText(const std::string& chosen_text) {
   std::vector<std::string> names;
   const std::string separator = kChoiceSeparator;
   size_t start = 0;
   for (;;) {
-    const size_t end = chosenText.find(separator, start);
+    const size_t end = chosen_text.find(separator, start);
     if (end == std::string::npos) break;
-    names.push_back(chosenText.substr(start, end - start));
+    names.push_back(chosen_text.substr(start, end - start));
     start = end + separator.size();
   }
   return names;
 }
 
-void BuildDocumentXml(const std::string& fileName, const std::string& chosenText) {
+void BuildDocumentXml(const std::string& file_name, const std::string& chosen_text) {
   std::vector<std::string>& names = DocumentNames();
   std::string& xml = DocumentXml();
-  names = SplitChosenText(chosenText);
+  names = SplitChosenText(chosen_text);
   xml = kXmlHeader;
   try {
-    DocumentFile file(fileName);
+    DocumentFile file(file_name);
     for (const std::string& name : names) {
-      const std::string realName = RealNameOf(file.db(), name);
+      const std::string real_name = RealNameOf(file.db(), name);
       LocalQuery lines =
-          file.db().Query("Select Articule,Value From order_" + realName, text::kQueryFailed);
+          file.db().Query("Select Articule,Value From order_" + real_name, text::kQueryFailed);
       while (lines.Next()) AppendRecord(xml, lines.Text("Articule"), lines.Text("Value"));
     }
     file.Finish();
@@ -264,26 +264,26 @@ void DownloadSelectedDocuments(TerminalSession& session, std::string& out) {
   SelectionWindowStateRecord& window = SelectionWindowState();
   window.isCancelled = false;
 
-  std::string fileName = kOrdersFileName;
+  std::string file_name = kOrdersFileName;
   if (ConnectionSettings().ChooseDownloadSource) {
     std::string source;
     ShowSelectionWindow(true, SourceChoices(), source);
     if (window.isCancelled) Raise(text::kCanceled);
-    fileName = SourceFileForChoice(source);
-    if (fileName.empty()) Raise(text::kWindowError);
+    file_name = SourceFileForChoice(source);
+    if (file_name.empty()) Raise(text::kWindowError);
   }
 
-  if (fileName == kSelectionFileName)
+  if (file_name == kSelectionFileName)
     FetchSelectionDatabase(session);
   else
     DownloadDatabaseFile(session, kOrdersOnTerminal, kOrdersFileName);
-  ListDocumentNames(fileName);
+  ListDocumentNames(file_name);
 
   std::string chosen;
   ShowSelectionWindow(false, DocumentNames(), chosen);
   if (window.isCancelled) Raise(text::kCanceled);
 
-  BuildDocumentXml(fileName, chosen);
+  BuildDocumentXml(file_name, chosen);
   if (DocumentXml().find("BarCode") == std::string::npos) Raise(text::kNoData);
   out = DocumentXml();
 }

@@ -32,16 +32,16 @@ std::string SourceFileForChoice(const std::string& choice);
 // The source window's lines in the current language.
 std::vector<std::string> SourceChoices();
 
-// Fills DocumentNames with the Name values of TempDir + fileName's Registry.
-void ListDocumentNames(const std::string& fileName);
+// Fills DocumentNames with the Name values of TempDir + file_name's Registry.
+void ListDocumentNames(const std::string& file_name);
 
 // Splits a document-window result into names: each name ends at a separator;
 // text after the last separator is not a name.
-std::vector<std::string> SplitChosenText(const std::string& chosenText);
+std::vector<std::string> SplitChosenText(const std::string& chosen_text);
 
-// Rebuilds DocumentNames from `chosenText` and sets DocumentXml to the lines
-// of those documents, in that order, read from TempDir + fileName.
-void BuildDocumentXml(const std::string& fileName, const std::string& chosenText);
+// Rebuilds DocumentNames from `chosen_text` and sets DocumentXml to the lines
+// of those documents, in that order, read from TempDir + file_name.
+void BuildDocumentXml(const std::string& file_name, const std::string& chosen_text);
 
 // Appends `text` as a single-quoted XML attribute value that any XML 1.0
 // parser reads back: "&", "<" and the single quote as entities, tab,

@@ -105,16 +105,16 @@ SelectionWindowStateRecord& SelectionWindowState() {
   return state;
 }
 
-void ShowSelectionWindow(bool chooseSource, const std::vector<std::string>& items,
+void ShowSelectionWindow(bool choose_source, const std::vector<std::string>& items,
                          std::string& out) {
   SelectionWindowStateRecord& state = SelectionWindowState();
-  state.chooseSource = chooseSource;
+  state.chooseSource = choose_source;
   state.resultText.clear();
   out.clear();
 
   platform::SelectionWindowRequest request;
-  request.choose_source = chooseSource;
-  request.caption = (chooseSource ? text::kSourceCaption : text::kDocumentCaption).Text();
+  request.choose_source = choose_source;
+  request.caption = (choose_source ? text::kSourceCaption : text::kDocumentCaption).Text();
   request.ok_text = text::kOkButton.Text();
   request.cancel_text = text::kCancelButton.Text();
   request.items = items;

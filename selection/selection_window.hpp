@@ -33,7 +33,7 @@ SelectionWindowStateRecord& SelectionWindowState();
 // that went away without OK or a confirmed cancel, set isCancelled and leave
 // `out` empty. Raises the build-failure message when the reported choice
 // does not name lines of the list.
-void ShowSelectionWindow(bool chooseSource, const std::vector<std::string>& items,
+void ShowSelectionWindow(bool choose_source, const std::vector<std::string>& items,
                          std::string& out);
 
 namespace selection_window_text {

@@ -1,12 +1,10 @@
 #include "selection/task_upload.hpp"
 
-#include <sqlite3.h>
-
 #include <utility>
 #include <vector>
 
-#include "catalogue/local_database.hpp"
-#include "catalogue/xml_table.hpp"
+#include "store/local_database.hpp"
+#include "store/xml_table.hpp"
 #include "link/terminal_identity.hpp"
 #include "link/remote_files.hpp"
 #include "platform/dialogs.hpp"
@@ -44,70 +42,18 @@ namespace text = task_upload_text;
 
 constexpr const char kNameAttribute[] = "PodborName";
 
-// One statement of the task's transaction whose failure ends the upload with
-// SQLite's own error text. Exactly one statement runs: a key read from the
-// terminal's file that carries more SQL after it is refused, not executed.
-class Statement {
- public:
-  Statement(LocalDatabase& db, const std::string& sql) : db_(db.handle()) {
-    const char* tail = nullptr;
-    if (sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &stmt_, &tail) !=
-        SQLITE_OK) {
-      Fail();
-    }
-    if (stmt_ == nullptr) Fail();
-    for (; tail != nullptr && *tail != '\0'; ++tail) {
-      if (*tail != ' ' && *tail != '\t' && *tail != '\r' && *tail != '\n' && *tail != ';') {
-        // No destructor runs for an object whose constructor throws: the
-        // statement is finalized here, or it would keep the connection (and
-        // the file) open after the connection is closed.
-        sqlite3_finalize(stmt_);
-        stmt_ = nullptr;
-        RaiseText("SQL text holds more than one statement: " + sql);
-      }
-    }
-  }
-  ~Statement() { sqlite3_finalize(stmt_); }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-
-  // Steps to the next row; false when done.
-  bool Next() {
-    const int rc = sqlite3_step(stmt_);
-    if (rc == SQLITE_ROW) return true;
-    if (rc != SQLITE_DONE) Fail();
-    return false;
-  }
-  void Run() {
-    while (Next()) {
-    }
-  }
-  std::string Column(int index) const {
-    const auto* value = sqlite3_column_text(stmt_, index);
-    if (value == nullptr) return std::string();
-    return std::string(reinterpret_cast<const char*>(value),
-                       static_cast<size_t>(sqlite3_column_bytes(stmt_, index)));
-  }
-
- private:
-  [[noreturn]] void Fail() const {
-    const char* message = db_ != nullptr ? sqlite3_errmsg(db_) : nullptr;
-    RaiseText(message != nullptr ? message : "SQLite failure");
-  }
-  sqlite3* db_;
-  sqlite3_stmt* stmt_ = nullptr;
-};
-
-void Execute(LocalDatabase& db, const std::string& sql) { Statement(db, sql).Run(); }
+// The task's statements fail with SQLite's own text; only the line inserts
+// carry a coded message of their own.
+const SqlFailure kSqliteText = SqlFailure::SqliteText();
 
 // The replacement question; true when the user agrees to replace the task.
 // With nobody there to answer, nothing is replaced.
-bool ConfirmReplacement(const std::string& taskName) {
+bool ConfirmReplacement(const std::string& task_name) {
   platform::MessageBoxRequest box;
   box.kind = platform::BoxKind::Question;
   box.caption = text::kQuestionCaption.Text();
   const Language language = GetMessageLanguage();
-  box.text = std::string(text::kQuestionPrefix.Text(language)) + taskName +
+  box.text = std::string(text::kQuestionPrefix.Text(language)) + task_name +
              text::kQuestionSuffix.Text(language);
   box.safe_answer = platform::BoxAnswer::No;
   return platform::Dialogs().ShowMessageBox(box, nullptr) == platform::BoxAnswer::Yes;
@@ -123,21 +69,21 @@ void FetchSelectionDatabase(TerminalSession& session) {
   if (fetched == FetchResult::Missing || fetched == FetchResult::Empty) CreateSelectionDatabase();
 }
 
-bool UnloadTaskForSelection(TerminalSession& session, const std::string& xmlTable, LocalClock clock) {
+bool UnloadTaskForSelection(TerminalSession& session, const std::string& xml_table, LocalClock clock) {
   const std::string version = QueryAppVersion(session);
-  if (!version.empty() && version[0] == '5') UploadSelectionTask(session, xmlTable, clock);
+  if (!version.empty() && version[0] == '5') UploadSelectionTask(session, xml_table, clock);
   return true;
 }
 
-void UploadSelectionTask(TerminalSession& session, const std::string& xmlTable, LocalClock clock) {
+void UploadSelectionTask(TerminalSession& session, const std::string& xml_table, LocalClock clock) {
   FetchSelectionDatabase(session);
-  AddSelectionTask(xmlTable, kSelectionFileName, clock);
+  AddSelectionTask(xml_table, kSelectionFileName, clock);
   UploadKeepingUnsentCopy(session, kSelectionFileName, kSelectionOnTerminal);
 }
 
-std::string TaskKey(const std::string& timeText) {
+std::string TaskKey(const std::string& time_text) {
   std::string key = "0000";
-  for (char c : timeText) {
+  for (char c : time_text) {
     if (c >= '0' && c <= '9') key += c;
   }
   return key;
@@ -161,50 +107,51 @@ namespace {
 
 // Whether a table of the task key or a Registry row already names it.
 bool KeyInUse(LocalDatabase& db, const std::string& key) {
-  Statement tables(db, "SELECT count(*) FROM sqlite_master WHERE name IN (" + QuoteSqlText("order_" + key) + "," +
-                           QuoteSqlText("order_d_" + key) + "," + QuoteSqlText("order_podbor_" + key) + "," +
-                           QuoteSqlText("order_sn_" + key) + ")");
-  if (tables.Next() && tables.Column(0) != "0") return true;
-  Statement registry(db, "SELECT count(*) FROM Registry WHERE RealName=" + QuoteSqlText(key));
-  return registry.Next() && registry.Column(0) != "0";
+  LocalQuery tables = db.Query("SELECT count(*) FROM sqlite_master WHERE name IN (" + QuoteSqlText("order_" + key) +
+                                   "," + QuoteSqlText("order_d_" + key) + "," + QuoteSqlText("order_podbor_" + key) +
+                                   "," + QuoteSqlText("order_sn_" + key) + ")",
+                               kSqliteText);
+  if (tables.Next() && tables.Text(0) != "0") return true;
+  LocalQuery registry = db.Query("SELECT count(*) FROM Registry WHERE RealName=" + QuoteSqlText(key), kSqliteText);
+  return registry.Next() && registry.Text(0) != "0";
 }
 
 }  // namespace
 
-bool AddSelectionTask(const std::string& xmlTable, const std::string& fileName, LocalClock clock) {
+bool AddSelectionTask(const std::string& xml_table, const std::string& file_name, LocalClock clock) {
   XmlTable table;
-  if (!table.Load(xmlTable)) Raise(text::kXmlInvalid);
+  if (!table.Load(xml_table)) Raise(text::kXmlInvalid);
 
-  LocalDatabase db = OpenLocalDatabase(fileName, text::kOpenFailed);
+  LocalDatabase db = OpenLocalDatabase(file_name, text::kOpenFailed);
   if (!table.HasTableRoot()) Raise(text::kNoTable);
-  Execute(db, "BEGIN");
+  db.Begin(kSqliteText);
 
   // The task's name; a Table whose first attribute is another one gives a
   // task without a name, stored without asking.
-  std::string taskName;
-  std::string attributeName;
-  std::string attributeValue;
+  std::string task_name;
+  std::string attribute_name;
+  std::string attribute_value;
   bool replacing = false;
-  std::string keptN;
-  if (table.TableFirstAttribute(attributeName, attributeValue) && attributeName == kNameAttribute) {
-    taskName = attributeValue;
+  std::string kept_n;
+  if (table.TableFirstAttribute(attribute_name, attribute_value) && attribute_name == kNameAttribute) {
+    task_name = attribute_value;
     // Every task of that name: a file may hold more than one.
-    std::vector<std::string> oldKeys;
+    std::vector<std::string> old_keys;
     {
-      Statement lookup(db, "select N,RealName From Registry Where Name=" + QuoteSqlText(taskName) +
-                               " ORDER BY N");
+      LocalQuery lookup =
+          db.Query("select N,RealName From Registry Where Name=" + QuoteSqlText(task_name) + " ORDER BY N", kSqliteText);
       while (lookup.Next()) {
-        if (!replacing) keptN = lookup.Column(0);
+        if (!replacing) kept_n = lookup.Text(0);
         replacing = true;
-        oldKeys.push_back(lookup.Column(1));
+        old_keys.push_back(lookup.Text(1));
       }
     }
     if (replacing) {
       // Closing the connection without a commit leaves the file as fetched.
-      if (!ConfirmReplacement(taskName)) Raise(text::kCanceled);
-      for (const std::string& oldKey : oldKeys) {
-        for (const std::string& sql : TaskTableDropStatements(oldKey)) Execute(db, sql);
-        Execute(db, RegistryDeleteStatement(oldKey));
+      if (!ConfirmReplacement(task_name)) Raise(text::kCanceled);
+      for (const std::string& old_key : old_keys) {
+        for (const std::string& sql : TaskTableDropStatements(old_key)) db.Execute(sql, kSqliteText);
+        db.Execute(RegistryDeleteStatement(old_key), kSqliteText);
       }
     }
   }
@@ -215,33 +162,33 @@ bool AddSelectionTask(const std::string& xmlTable, const std::string& fileName, 
   const platform::LocalDateTimeText now = clock();
   std::string key = TaskKey(now.time);
   while (KeyInUse(db, key)) key = NextTaskKey(key);
-  for (const std::string& sql : TaskTableCreationStatements(key)) Execute(db, sql);
+  for (const std::string& sql : TaskTableCreationStatements(key)) db.Execute(sql, kSqliteText);
 
   if (!replacing) {
     // One more than the largest number: the terminal may have deleted tasks
     // before the last one.
-    Statement largest(db, "SELECT ifnull(max(CAST(N AS INTEGER)), 0) + 1 FROM Registry");
-    if (largest.Next()) keptN = largest.Column(0);
+    LocalQuery largest = db.Query("SELECT ifnull(max(CAST(N AS INTEGER)), 0) + 1 FROM Registry", kSqliteText);
+    if (largest.Next()) kept_n = largest.Text(0);
   }
   const std::string count = std::to_string(table.RecordCount());
-  const std::string values[] = {keptN, taskName, key, TaskDateText(now), count, count, "0", "0.00"};
+  const std::string values[] = {kept_n, task_name, key, TaskDateText(now), count, count, "0", "0.00"};
   std::string insert = "INSERT INTO Registry(N,Name,RealName,Date,Attr_2,Attr_3,Attr_4,Attr_5) VALUES (";
   for (size_t i = 0; i < 8; ++i) {
     if (i > 0) insert += ',';
     AppendSqlText(insert, values[i]);
   }
   insert += ')';
-  Execute(db, insert);
+  db.Execute(insert, kSqliteText);
 
   // One insert per line, in document order. A Record without an article
   // code and a quantity cannot be a line: the task is refused whole.
-  const std::string linePrefix = "insert into order_podbor_" + key + " (Articule,Value) VALUES (";
+  const std::string line_prefix = "insert into order_podbor_" + key + " (Articule,Value) VALUES (";
   std::string line;
   table.ForEachRecord([&](const XmlRecord& record) {
     const char* articule = record.AttributeValue(1);
     const char* quantity = record.AttributeValue(2);
     if (articule == nullptr || quantity == nullptr) Raise(text::kInsertFailed);
-    line = linePrefix;
+    line = line_prefix;
     AppendSqlText(line, articule);
     line += ',';
     AppendSqlText(line, quantity);
@@ -249,7 +196,7 @@ bool AddSelectionTask(const std::string& xmlTable, const std::string& fileName, 
     db.Execute(line, text::kInsertFailed);
   });
 
-  Execute(db, "COMMIT");
+  db.Commit(kSqliteText);
   db.Close();
   return true;
 }

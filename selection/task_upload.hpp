@@ -22,9 +22,9 @@ using LocalClock = platform::LocalDateTimeText (*)();
 // task file instead.
 void FetchSelectionDatabase(TerminalSession& session);
 
-// The task key of an upload at `timeText` (the long time format): "0000"
+// The task key of an upload at `time_text` (the long time format): "0000"
 // followed by the digits of the time, whatever the locale puts between them.
-std::string TaskKey(const std::string& timeText);
+std::string TaskKey(const std::string& time_text);
 // The key after `key`: its digits after "0000" one more, in decimal.
 std::string NextTaskKey(const std::string& key);
 
@@ -34,19 +34,19 @@ std::string TaskDateText(const platform::LocalDateTimeText& now);
 // The operation behind UnloadTaskForSelection: asks the terminal's
 // application version and, for version 5, runs UploadSelectionTask. Other
 // versions transfer nothing. Returns true unless a DriverError is raised.
-bool UnloadTaskForSelection(TerminalSession& session, const std::string& xmlTable,
+bool UnloadTaskForSelection(TerminalSession& session, const std::string& xml_table,
                             LocalClock clock = platform::CurrentLocalDateTime);
 
 // Fetches "Podbor.db", adds the task and sends the file back. A failure
 // before the send leaves the terminal's file as it was.
-void UploadSelectionTask(TerminalSession& session, const std::string& xmlTable,
+void UploadSelectionTask(TerminalSession& session, const std::string& xml_table,
                          LocalClock clock = platform::CurrentLocalDateTime);
 
-// Adds the task in `xmlTable` to TempDir + fileName in one transaction:
+// Adds the task in `xml_table` to TempDir + file_name in one transaction:
 // either the whole task is added or the file stays as it was. Returns true;
 // raises DriverError otherwise (SQLite's own text for a failing lookup,
 // drop, creation or registry insert).
-bool AddSelectionTask(const std::string& xmlTable, const std::string& fileName,
+bool AddSelectionTask(const std::string& xml_table, const std::string& file_name,
                       LocalClock clock = platform::CurrentLocalDateTime);
 
 namespace task_upload_text {

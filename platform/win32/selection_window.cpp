@@ -22,14 +22,14 @@ constexpr DWORD kDocumentListStyle = kSourceListStyle | LBS_EXTENDEDSEL;        
 // The one selection window (only one can exist: the loop does not return
 // while it waits).
 struct NativeWindowState {
-  bool chooseSource = false;
+  bool choose_source = false;
   HWND windowHandle = nullptr;
   HWND okButton = nullptr;
   HWND cancelButton = nullptr;
   HWND listHandle = nullptr;
   bool isRunning = false;        // the loop goes on until an event is pending
-  bool destroyingOurselves = false;
-  bool classRegistered = false;
+  bool destroying_ourselves = false;
+  bool class_registered = false;
   WNDCLASSW windowClass{};
   SelectionWindowEvent pending;
 };
@@ -49,7 +49,7 @@ void Report(SelectionWindowEvent::Kind kind, std::vector<int> selected = {}) {
 // The lines selected when OK is pressed, in list order.
 std::vector<int> SelectedLines() {
   NativeWindowState& s = State();
-  if (s.chooseSource) {
+  if (s.choose_source) {
     const LRESULT current = ::SendMessageW(s.listHandle, LB_GETCURSEL, 0, 0);
     if (current == LB_ERR) return {};  // nothing selected
     return {static_cast<int>(current)};
@@ -83,7 +83,7 @@ LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wparam, LPARA
       Report(SelectionWindowEvent::Close);
       return 0;
     case WM_DESTROY:
-      if (!s.destroyingOurselves) Report(SelectionWindowEvent::Destroyed);
+      if (!s.destroying_ourselves) Report(SelectionWindowEvent::Destroyed);
       s.isRunning = false;
       return 0;
     default:
@@ -106,14 +106,14 @@ void RegisterWindowClass() {
   wc.lpszMenuName = kMenuName;
   wc.lpszClassName = kClassName;
   // A class left by an earlier window is used as it is.
-  if (::RegisterClassW(&wc) != 0) s.classRegistered = true;
+  if (::RegisterClassW(&wc) != 0) s.class_registered = true;
 }
 
 bool CreateSelectionWindow(const SelectionWindowRequest& request) {
   NativeWindowState& s = State();
-  s.chooseSource = request.choose_source;
+  s.choose_source = request.choose_source;
   RegisterWindowClass();
-  s.destroyingOurselves = false;
+  s.destroying_ourselves = false;
   s.windowHandle = ::CreateWindowExW(0, kClassName, Widen(request.caption).c_str(), WS_OVERLAPPED, 350, 300, 240,
                                      250, nullptr, nullptr, nullptr, nullptr);
   if (s.windowHandle == nullptr) return false;
@@ -173,16 +173,16 @@ SelectionWindowEvent WaitNativeSelectionWindow(const SelectionWindowRequest& req
 void CloseNativeSelectionWindow() {
   NativeWindowState& s = State();
   if (s.windowHandle != nullptr && ::IsWindow(s.windowHandle)) {
-    s.destroyingOurselves = true;
+    s.destroying_ourselves = true;
     ::DestroyWindow(s.windowHandle);
   }
   s.windowHandle = s.okButton = s.cancelButton = s.listHandle = nullptr;
   s.isRunning = false;
   // The class names this module's window procedure: dropping it means a
   // later load of the module never meets a class whose procedure is gone.
-  if (s.classRegistered) {
+  if (s.class_registered) {
     ::UnregisterClassW(kClassName, nullptr);
-    s.classRegistered = false;
+    s.class_registered = false;
   }
 }
 

@@ -1,7 +1,7 @@
 #include "catalogue/article_import.hpp"
 
 #include "catalogue/catalogue_database.hpp"
-#include "scratch.hpp"
+#include "tests/support/scratch_test.hpp"
 
 namespace vtsd {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <fstream>
 
-#include "scratch.hpp"
+#include "tests/support/scratch_test.hpp"
 
 namespace vtsd {
 namespace {

@@ -1,8 +1,8 @@
-#include "catalogue/local_database.hpp"
+#include "store/local_database.hpp"
 
 #include <fstream>
 
-#include "scratch.hpp"
+#include "tests/support/scratch_test.hpp"
 
 namespace vtsd {
 namespace {

@@ -28,9 +28,28 @@ std::string QuoteSqlIdentifier(std::string_view name);
 
 class LocalQuery;
 
+// What a failing statement raises: the step's coded message, or SQLite's own
+// text for the steps whose failures reach the user as SQLite words them (the
+// task upload's statements).
+class SqlFailure {
+ public:
+  // NOLINTNEXTLINE: a step's message is its failure.
+  SqlFailure(const Msg& message) : message_(message) {}
+  static SqlFailure SqliteText() { return SqlFailure(); }
+
+  // Raises the failure of a statement on `db`; `sql` names a text that held
+  // more than one statement, when that was the fault.
+  [[noreturn]] void Raise(sqlite3* db, std::string_view sql = {}) const;
+
+ private:
+  SqlFailure() : sqlite_text_(true) {}
+  Msg message_{"", ""};
+  bool sqlite_text_ = false;
+};
+
 // An open local database connection. The owner closes it; a transaction that
 // has not been committed by then is rolled back, so nothing of it reaches the
-// file. Every failing call raises the message the step passes in.
+// file. Every failing call raises the failure the step passes in.
 class LocalDatabase {
  public:
   LocalDatabase(LocalDatabase&& other) noexcept;
@@ -40,15 +59,15 @@ class LocalDatabase {
   ~LocalDatabase();
 
   // Begins the step's one transaction.
-  void Begin(const Msg& failure);
+  void Begin(const SqlFailure& failure);
   // Executes one statement; rows it yields are passed over. A text that holds
   // more than one statement fails without running any of it.
-  void Execute(std::string_view sql, const Msg& failure);
+  void Execute(std::string_view sql, const SqlFailure& failure);
   // Prepares a query (one statement) whose rows are read with
   // LocalQuery::Next.
-  LocalQuery Query(std::string_view sql, const Msg& failure);
+  LocalQuery Query(std::string_view sql, const SqlFailure& failure);
   // Commits the transaction.
-  void Commit(const Msg& failure);
+  void Commit(const SqlFailure& failure);
   // Closes the connection now (rolling back an uncommitted transaction).
   void Close();
 
@@ -58,7 +77,7 @@ class LocalDatabase {
  private:
   friend LocalDatabase OpenLocalDatabase(const std::string& file_name, const Msg& open_failure);
   explicit LocalDatabase(sqlite3* db) : db_(db) {}
-  void Prepare(std::string_view sql, const Msg& failure, sqlite3_stmt*& stmt);
+  void Prepare(std::string_view sql, const SqlFailure& failure, sqlite3_stmt*& stmt);
   sqlite3* db_ = nullptr;
 };
 
@@ -88,6 +107,9 @@ class LocalQuery {
   // Steps to the next row; false after the last one. A failing step raises
   // the query's failure message.
   bool Next();
+  // The current row's value in column `index` (from 0) as UTF-8 text; NULL
+  // gives the empty text.
+  std::string Text(int index) const;
   // Index of the named column of the result, or -1.
   int ColumnIndex(std::string_view name) const;
   // Whether the current row's value in the named column is NULL. An unknown
@@ -99,10 +121,11 @@ class LocalQuery {
 
  private:
   friend class LocalDatabase;
-  LocalQuery(sqlite3_stmt* stmt, const Msg& failure) : stmt_(stmt), failure_(failure) {}
+  LocalQuery(sqlite3_stmt* stmt, const SqlFailure& failure) : stmt_(stmt), failure_(failure) {}
   int RequireColumn(std::string_view name) const;
+  [[noreturn]] void Fail() const;
   sqlite3_stmt* stmt_ = nullptr;
-  Msg failure_;
+  SqlFailure failure_;
 };
 
 }  // namespace vtsd

@@ -23,7 +23,7 @@
 #include "tests/support/free_port.hpp"
 #include "tests/support/sim_terminal.hpp"
 #include "tests/support/vector_params.hpp"
-#include "tests/upload/scratch.hpp"
+#include "tests/support/sqlite_file.hpp"
 
 namespace vtsd {
 namespace {

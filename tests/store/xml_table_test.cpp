@@ -1,4 +1,4 @@
-#include "catalogue/xml_table.hpp"
+#include "store/xml_table.hpp"
 
 #include <gtest/gtest.h>
 

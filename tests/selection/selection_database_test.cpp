@@ -1,7 +1,7 @@
 #include "selection/selection_database.hpp"
 
-#include "catalogue/local_database.hpp"
-#include "scratch.hpp"
+#include "store/local_database.hpp"
+#include "tests/support/scratch_test.hpp"
 
 namespace vtsd {
 namespace {

@@ -11,10 +11,10 @@
 #include "addin/messages.hpp"
 #include "catalogue/catalogue_database.hpp"
 #include "catalogue/finishing.hpp"
-#include "catalogue/local_database.hpp"
+#include "store/local_database.hpp"
 #include "catalogue/upload_state.hpp"
 #include "tests/support/raised_text.hpp"
-#include "tests/upload/scratch.hpp"
+#include "tests/support/sqlite_file.hpp"
 
 namespace vtsd {
 namespace {

@@ -1,4 +1,4 @@
-#include "catalogue/local_database.hpp"
+#include "store/local_database.hpp"
 
 #include <sqlite3.h>
 
@@ -144,6 +144,13 @@ std::string QuoteSqlText(std::string_view text) {
   return out;
 }
 
+void SqlFailure::Raise(sqlite3* db, std::string_view sql) const {
+  if (!sqlite_text_) vtsd::Raise(message_);
+  if (!sql.empty()) RaiseText("SQL text holds more than one statement: " + std::string(sql));
+  const char* text = db != nullptr ? sqlite3_errmsg(db) : nullptr;
+  RaiseText(text != nullptr ? text : "SQLite failure");
+}
+
 // ---- LocalDatabase ---------------------------------------------------------
 
 LocalDatabase OpenLocalDatabase(const std::string& file_name, const Msg& open_failure) {
@@ -225,35 +232,35 @@ void LocalDatabase::Close() {
 
 bool LocalDatabase::InTransaction() const { return db_ != nullptr && sqlite3_get_autocommit(db_) == 0; }
 
-void LocalDatabase::Begin(const Msg& failure) { Execute("BEGIN", failure); }
+void LocalDatabase::Begin(const SqlFailure& failure) { Execute("BEGIN", failure); }
 
-void LocalDatabase::Commit(const Msg& failure) { Execute("COMMIT", failure); }
+void LocalDatabase::Commit(const SqlFailure& failure) { Execute("COMMIT", failure); }
 
-void LocalDatabase::Execute(std::string_view sql, const Msg& failure) {
+void LocalDatabase::Execute(std::string_view sql, const SqlFailure& failure) {
   StatementOwner statement;
   Prepare(sql, failure, statement.stmt);
   int rc;
   do {
     rc = sqlite3_step(statement.stmt);
   } while (rc == SQLITE_ROW);
-  if (rc != SQLITE_DONE) Raise(failure);
+  if (rc != SQLITE_DONE) failure.Raise(db_);
 }
 
-void LocalDatabase::Prepare(std::string_view sql, const Msg& failure, sqlite3_stmt*& stmt) {
-  if (db_ == nullptr) Raise(failure);
+void LocalDatabase::Prepare(std::string_view sql, const SqlFailure& failure, sqlite3_stmt*& stmt) {
+  if (db_ == nullptr) failure.Raise(nullptr);
   const char* end = sql.data() + sql.size();
   const char* tail = nullptr;
   if (sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &stmt, &tail) != SQLITE_OK ||
       stmt == nullptr) {
-    Raise(failure);
+    failure.Raise(db_);
   }
   // One text is one statement. Names that come from files (a task key read
   // back from the terminal) go into statements unquoted, so a text that goes
   // on after its statement is refused before anything of it runs.
-  if (tail != nullptr && !IsBlank(tail, end)) Raise(failure);
+  if (tail != nullptr && !IsBlank(tail, end)) failure.Raise(db_, sql);
 }
 
-LocalQuery LocalDatabase::Query(std::string_view sql, const Msg& failure) {
+LocalQuery LocalDatabase::Query(std::string_view sql, const SqlFailure& failure) {
   StatementOwner statement;
   Prepare(sql, failure, statement.stmt);
   return LocalQuery(std::exchange(statement.stmt, nullptr), failure);
@@ -266,12 +273,14 @@ LocalQuery::LocalQuery(LocalQuery&& other) noexcept
 
 LocalQuery::~LocalQuery() { sqlite3_finalize(stmt_); }
 
+void LocalQuery::Fail() const { failure_.Raise(stmt_ != nullptr ? sqlite3_db_handle(stmt_) : nullptr); }
+
 bool LocalQuery::Next() {
-  if (stmt_ == nullptr) Raise(failure_);
+  if (stmt_ == nullptr) Fail();
   const int rc = sqlite3_step(stmt_);
   if (rc == SQLITE_ROW) return true;
   if (rc == SQLITE_DONE) return false;
-  Raise(failure_);
+  Fail();
 }
 
 int LocalQuery::ColumnIndex(std::string_view name) const {
@@ -286,7 +295,7 @@ int LocalQuery::ColumnIndex(std::string_view name) const {
 
 int LocalQuery::RequireColumn(std::string_view name) const {
   const int index = ColumnIndex(name);
-  if (index < 0) Raise(failure_);
+  if (index < 0) Fail();
   return index;
 }
 
@@ -294,8 +303,10 @@ bool LocalQuery::IsNull(std::string_view column) const {
   return sqlite3_column_type(stmt_, RequireColumn(column)) == SQLITE_NULL;
 }
 
-std::string LocalQuery::Text(std::string_view column) const {
-  const int index = RequireColumn(column);
+std::string LocalQuery::Text(std::string_view column) const { return Text(RequireColumn(column)); }
+
+std::string LocalQuery::Text(int index) const {
+  if (stmt_ == nullptr || index < 0 || index >= sqlite3_column_count(stmt_)) Fail();
   const auto* text = sqlite3_column_text(stmt_, index);
   if (text == nullptr) return std::string();
   return std::string(reinterpret_cast<const char*>(text), static_cast<size_t>(sqlite3_column_bytes(stmt_, index)));
