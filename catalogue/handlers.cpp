@@ -80,6 +80,12 @@ void HandleClearTable(MethodCall& call) {
   call.ret = Value::Int(ClearTableOperation(session) ? 1 : 0);
 }
 
-void ResetCatalogueOnInit() { CatalogueUploadState().PackagesPresent = false; }
+void ResetCatalogueOnInit() {
+  // A new component object forgets the packages of an upload that is over;
+  // those of an upload still in progress are that upload's own, and its
+  // "last" needs them to write the package barcodes.
+  UploadState& state = CatalogueUploadState();
+  if (!state.UploadInProgress) state.PackagesPresent = false;
+}
 
 }  // namespace vtsd

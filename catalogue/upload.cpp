@@ -2,20 +2,30 @@
 
 #include <utility>
 
+#include "addin/temp_dir.hpp"
 #include "catalogue/article_import.hpp"
 #include "catalogue/catalogue_database.hpp"
 #include "catalogue/finishing.hpp"
 #include "catalogue/upload_state.hpp"
-#include "link/terminal_identity.hpp"
-#include "store/local_database.hpp"
 #include "link/messages.hpp"
 #include "link/remote_files.hpp"
+#include "link/terminal_identity.hpp"
+#include "platform/files.hpp"
+#include "store/local_database.hpp"
 
 namespace vtsd {
 
 namespace upload_text {
 const Msg kUnsupportedVersionStart{"5Ваша версия Merxa ", "5Your version Merxa "};
 const Msg kUnsupportedVersionEnd{" Не поддерживается.", " is not supported."};
+const Msg kNotStarted{"5Ошибка при выгрузке таблицы,выгрузка не начата: начните её заново пакетом first.",
+                      "5Error while unloading table, the upload has not been started: start it again with the "
+                      "package first."};
+const Msg kLastTaken{"5Ошибка при выгрузке таблицы,последний пакет уже принят: повторите пакет last или начните "
+                     "выгрузку заново пакетом first.",
+                     "5Error while unloading table, the last package has already been taken: repeat the package "
+                     "last or start the upload again with the package first."};
+const Msg kKeepEarlier{"5Ошибка при сохранении копии Merxa.db.", "5Error while unloading table, try again."};
 }  // namespace upload_text
 
 namespace {
@@ -25,30 +35,80 @@ namespace {
 const TerminalLocation kCatalogueOnTerminal{"MerxaDir", "", kCatalogueFileName};
 const TerminalLocation kSettingsOnTerminal{"", "\\", kSettingsFileName};
 
+// The catalogue of the earlier packages, kept in TempDir while a "last" is
+// imported and finished, so that a rebuilt last package can replace the one
+// that failed.
+constexpr const char* kEarlierPackagesFileName = "Merxa.earlier.db";
+
 bool SupportedVersion(const std::string& version) { return !version.empty() && version[0] == '5'; }
+
+// Ends the upload: nothing of it carries over into the next one.
+void EndUpload() {
+  UploadState& state = CatalogueUploadState();
+  const bool ended_by_clear = state.ended_by_clear;
+  state = UploadState{};
+  state.ended_by_clear = ended_by_clear;
+  platform::RemoveFile(TempPath(kEarlierPackagesFileName));
+}
 
 // Starts a new catalogue: an empty file and an upload state that nothing of
 // an earlier, possibly failed, upload leaks into.
-void StartCatalogue() {
-  UploadState& state = CatalogueUploadState();
+void StartCatalogue(bool begun_with_first) {
   // Until the new file exists no package may land in whatever file is there.
-  state.UploadInProgress = false;
-  state.HighestFieldIndex = 0;
-  state.PackagesPresent = false;
-  state.CoefficientColumn = 0;
+  EndUpload();
+  UploadState& state = CatalogueUploadState();
+  state.ended_by_clear = false;
   CreateCatalogueDatabase();
   state.UploadInProgress = true;
+  state.begun_with_first = begun_with_first;
 }
 
-// Finishes the catalogue whose last package has been imported and sends it.
+// Keeps the catalogue of the earlier packages and their columns before the
+// last package goes in. A one-package upload has none to keep.
+void KeepEarlierPackages() {
+  UploadState& state = CatalogueUploadState();
+  state.earlier_highest_field_index = state.HighestFieldIndex;
+  state.earlier_packages_present = state.PackagesPresent;
+  state.earlier_coefficient_column = state.CoefficientColumn;
+  if (state.begun_with_first) CopyLocalDatabase(kCatalogueFileName, kEarlierPackagesFileName, upload_text::kKeepEarlier);
+}
+
+// Takes the imported last package out again: the catalogue and its columns
+// go back to what the earlier packages gave.
+void ReturnToEarlierPackages() {
+  UploadState& state = CatalogueUploadState();
+  if (!state.begun_with_first) {
+    StartCatalogue(false);
+    return;
+  }
+  CopyLocalDatabase(kEarlierPackagesFileName, kCatalogueFileName, upload_text::kKeepEarlier);
+  state.HighestFieldIndex = state.earlier_highest_field_index;
+  state.PackagesPresent = state.earlier_packages_present;
+  state.CoefficientColumn = state.earlier_coefficient_column;
+  state.last_imported = false;
+  state.next_step = FinishStep::Squeeze;
+}
+
+// Runs the finishing steps from the first one not yet done; each step that
+// completes is recorded at once, so that a failure leaves the next call the
+// steps still to do.
 void FinishAndSendCatalogue(TerminalSession& session) {
   UploadState& state = CatalogueUploadState();
-  DropEmptyColumns();
-  if (state.PackagesPresent) {
-    FillPackageBarcodes();
-    state.PackagesPresent = false;
+  if (state.next_step == FinishStep::Squeeze) {
+    DropEmptyColumns();
+    state.next_step = FinishStep::Barcodes;
   }
-  SyncFieldCaptions(session);
+  if (state.next_step == FinishStep::Barcodes) {
+    if (state.PackagesPresent) {
+      FillPackageBarcodes();
+      state.PackagesPresent = false;
+    }
+    state.next_step = FinishStep::Captions;
+  }
+  if (state.next_step == FinishStep::Captions) {
+    SyncFieldCaptions(session);
+    state.next_step = FinishStep::Send;
+  }
   UploadDatabaseFile(session, kCatalogueFileName, kCatalogueOnTerminal);
 }
 
@@ -70,27 +130,38 @@ bool SyncFieldCaptions(TerminalSession& session) {
 
 bool UploadCatalogue(TerminalSession& session, std::string table_text, const std::string& package_status) {
   UploadState& state = CatalogueUploadState();
-  const bool last = package_status == "last";
 
-  if (package_status == "first") StartCatalogue();
-  if (state.UploadInProgress) {
+  if (package_status == "first") {
+    StartCatalogue(true);
     ImportArticleTable(std::move(table_text));
-  } else if (last) {
-    StartCatalogue();
-    ImportArticleTable(std::move(table_text));
+    return true;
   }
-  if (!last) return true;
+  // The packages after a "first" whose upload ClearTable ended would build a
+  // catalogue without that upload's earlier packages.
+  if (state.ended_by_clear) Raise(upload_text::kNotStarted);
 
-  // The last package is in the file. Should a later step fail, the upload
-  // ends here: a repeated "last" must start a new catalogue rather than add
-  // its package a second time to a catalogue already (partly) finished.
-  try {
-    FinishAndSendCatalogue(session);
-  } catch (...) {
-    state.UploadInProgress = false;
-    throw;
+  if (package_status != "last") {
+    // Once the last package is in, the catalogue takes no more packages: it
+    // may already be finished.
+    if (state.last_imported) Raise(upload_text::kLastTaken);
+    if (state.UploadInProgress) ImportArticleTable(std::move(table_text));
+    return true;
   }
-  state.UploadInProgress = false;
+
+  // A "last" after a failed one: the same package goes on from the step that
+  // failed; a package built anew takes the failed one's place.
+  const PackageFingerprint package = FingerprintOf(table_text.data(), table_text.size());
+  if (state.last_imported && !(package == state.last_package)) ReturnToEarlierPackages();
+  if (!state.last_imported) {
+    if (!state.UploadInProgress) StartCatalogue(false);
+    KeepEarlierPackages();
+    ImportArticleTable(std::move(table_text));
+    state.last_imported = true;
+    state.last_package = package;
+    state.next_step = FinishStep::Squeeze;
+  }
+  FinishAndSendCatalogue(session);
+  EndUpload();
   return true;
 }
 
@@ -105,6 +176,12 @@ bool UploadTableOperation(TerminalSession& session, std::string table_text,
 
 bool ClearTableOperation(TerminalSession& session) {
   if (SupportedVersion(QueryAppVersion(session))) {
+    // The empty catalogue takes the place of the one an upload was
+    // building: that upload is over, and one begun with "first" takes no
+    // more packages.
+    const bool had_earlier_packages = CatalogueUploadState().UploadInProgress && CatalogueUploadState().begun_with_first;
+    EndUpload();
+    if (had_earlier_packages) CatalogueUploadState().ended_by_clear = true;
     CreateCatalogueDatabase();
     UploadDatabaseFile(session, kCatalogueFileName, kCatalogueOnTerminal);
   }

@@ -217,6 +217,16 @@ bool LocalDatabaseIsIntact(const std::string& file_name) {
          sqlite3_step(raw_stmt) == SQLITE_DONE;
 }
 
+void CopyLocalDatabase(const std::string& from, const std::string& to, const Msg& failure) {
+  LocalDatabase source = OpenLocalDatabase(from, failure);
+  LocalDatabase target = OpenLocalDatabase(to, failure);
+  sqlite3_backup* backup = sqlite3_backup_init(target.handle(), "main", source.handle(), "main");
+  if (backup == nullptr) Raise(failure);
+  const int stepped = sqlite3_backup_step(backup, -1);
+  const int finished = sqlite3_backup_finish(backup);
+  if (stepped != SQLITE_DONE || finished != SQLITE_OK) Raise(failure);
+}
+
 LocalDatabase::LocalDatabase(LocalDatabase&& other) noexcept : db_(std::exchange(other.db_, nullptr)) {}
 
 LocalDatabase::~LocalDatabase() { Close(); }

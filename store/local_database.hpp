@@ -94,6 +94,12 @@ LocalDatabase OpenLocalDatabase(const std::string& file_name, const Msg& open_fa
 // wrong. Nothing in the file changes.
 bool LocalDatabaseIsIntact(const std::string& file_name);
 
+// Makes TempDir + `to` a page-for-page copy of the database TempDir +
+// `from` (created or replaced), so that a later step can go back to what
+// `from` held. Raises `failure` when either file cannot be opened or the
+// copy does not complete; `to` is then no copy to rely on.
+void CopyLocalDatabase(const std::string& from, const std::string& to, const Msg& failure);
+
 // The rows of one query, read forward once. Columns are found by name
 // (compared without regard to ASCII letter case, as SQLite names them).
 class LocalQuery {

@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -405,7 +407,8 @@ TEST_F(UploadTerminal, MissingSettingsFileStopsBeforeTheCatalogueIsSent) {
   EXPECT_EQ(r.error, "4Запрашиваемый файл на устройстве отсутствует.");
   EXPECT_FALSE(Touches(RequestsSoFar(), "Merxa.db"));
   EXPECT_FALSE(fs::exists(TerminalCatalogue()));
-  EXPECT_FALSE(CatalogueUploadState().UploadInProgress);
+  // The package is in and finished locally; the upload waits for its "last".
+  EXPECT_TRUE(CatalogueUploadState().UploadInProgress);
 
   // Once the terminal has its settings file, the same call again sends the
   // package once, not on top of the catalogue the failed call had finished.
@@ -417,8 +420,153 @@ TEST_F(UploadTerminal, MissingSettingsFileStopsBeforeTheCatalogueIsSent) {
   r = Upload(SimplePackage(1, 2), "last");
   ASSERT_EQ(r.ret, Value::Int(1)) << r.error;
   EXPECT_EQ(TerminalArticles(), KeysNamesUnits(1, 2));
+  EXPECT_FALSE(CatalogueUploadState().UploadInProgress);
   // Captions of columns beyond those in use keep their defaults, the price's too.
   EXPECT_EQ(TerminalSettingsRows(), (Rows{{"Merxa.PriceAttrNumber", "7"}}));
+}
+
+// ---- A "last" that fails and is called again -------------------------------------------
+
+// Three packages, each with a base unit and a package of it.
+std::string PackageWithBox(const std::string& key, const std::string& name, const std::string& coefficient) {
+  return Package({{{"Articule", key}, {"Name", name}, {"Unit", "pcs"}, {"Coefficient", "0"}},
+                  {{"Articule", key + "-" + coefficient}, {"Name", name}, {"Unit", "box"}, {"Coefficient", coefficient}}});
+}
+const std::string kFirstPackage = PackageWithBox("A1", "Tea", "6");
+const std::string kRegularPackage = PackageWithBox("B1", "Coffee", "12");
+const std::string kLastPackage = PackageWithBox("C1", "Cocoa", "4");
+
+const Rows kThreePackages = {{"A1", "Tea", "pcs"},    {"A1-6", "Tea", "box"},     {"B1", "Coffee", "pcs"},
+                             {"B1-12", "Coffee", "box"}, {"C1", "Cocoa", "pcs"}, {"C1-4", "Cocoa", "box"}};
+const Rows kThreePackagesBarcodes = {{"A1-6", "A1", "6"}, {"B1-12", "B1", "12"}, {"C1-4", "C1", "4"}};
+
+// Where the "last" of a three-package upload fails: the terminal without its
+// settings file, or the link broken while a file is being sent.
+struct LastFailure {
+  const char* name;
+  bool no_settings_file;
+  const char* broken_while_sending;  // the terminal path whose WriteFile breaks the link
+  const char* message;
+};
+
+void PrintTo(const LastFailure& c, std::ostream* os) { *os << c.name; }
+
+class RetriedLast : public UploadTerminal, public ::testing::WithParamInterface<LastFailure> {
+ protected:
+  // The number (from the simulator's start) of the first WriteFile after the
+  // creation of `path` in a clean run of the three packages.
+  size_t WriteRequestNumberOf(const std::string& path) {
+    Connect();
+    EXPECT_EQ(Upload(kFirstPackage, "first").ret, Value::Int(1));
+    EXPECT_EQ(Upload(kRegularPackage, "regular").ret, Value::Int(1));
+    EXPECT_EQ(Upload(kLastPackage, "last").ret, Value::Int(1));
+    terminal_.Stop();
+    std::ifstream in(terminal_.log);
+    std::string line;
+    size_t n = 0;
+    bool created = false;
+    while (std::getline(in, line)) {
+      ++n;
+      const auto entry = nlohmann::json::parse(line);
+      const std::string command = entry.value("command", std::string());
+      if (command == "CreateFile" && entry.value("path", std::string()) == path) created = true;
+      if (created && command == "WriteFile") return n;
+    }
+    ADD_FAILURE() << "no WriteFile after CreateFile " << path;
+    return 0;
+  }
+
+  // A fresh terminal root and request log.
+  void ResetTerminal() {
+    fs::remove_all(terminal_.root);
+    fs::remove(terminal_.log);
+    CatalogueUploadState() = UploadState{};
+    terminal_.Prepare(scratch_.path(), test::FreePort());
+  }
+};
+
+TEST_P(RetriedLast, RepeatedLastSendsEveryPackageExactlyOnce) {
+  const LastFailure& c = GetParam();
+  std::vector<std::string> options = {"--reconnect", "1"};
+  if (c.no_settings_file) options.push_back("--no-setup");
+  if (c.broken_while_sending != nullptr) {
+    const size_t at = WriteRequestNumberOf(c.broken_while_sending);
+    ASSERT_GT(at, 0u);
+    ResetTerminal();
+    options.insert(options.end(), {"--close-at", std::to_string(at)});
+  }
+  Connect(options);
+  ASSERT_EQ(Upload(kFirstPackage, "first").ret, Value::Int(1));
+  ASSERT_EQ(Upload(kRegularPackage, "regular").ret, Value::Int(1));
+  Result r = Upload(kLastPackage, "last");
+  ASSERT_EQ(r.ret, Value::Int(0));
+  EXPECT_EQ(r.error, c.message);
+
+  // The cause goes away as a warehouse removes it: the settings file put on
+  // the terminal, or the connection made again.
+  if (c.no_settings_file) {
+    SqliteFile setup(TerminalSettings().string());
+    setup.Exec("CREATE TABLE Merxa_5_123 (parameter TEXT, value TEXT)");
+    setup.Exec("INSERT INTO Merxa_5_123 VALUES ('Merxa.FieldName_001', '')");
+  } else {
+    ASSERT_EQ(Call(Method(test::kSimClose), {Value::Int(terminal_.device)}).ret, Value::Int(1));
+    const Result opened = Call(Method(test::kSimOpen), {Value()});
+    ASSERT_EQ(opened.ret, Value::Int(1)) << opened.error;
+    terminal_.device = opened.params[0].ToInt32();
+  }
+
+  r = Upload(kLastPackage, "last");
+  ASSERT_EQ(r.ret, Value::Int(1)) << r.error;
+  EXPECT_EQ(TerminalArticles(), kThreePackages);
+  EXPECT_EQ(TerminalBarcodes(), kThreePackagesBarcodes);
+  EXPECT_EQ(SqliteFile(TerminalSettings().string())
+                .Rows("select value from Merxa_5_123 where parameter='Merxa.FieldName_001'"),
+            (Rows{{"Наименование"}}));
+  EXPECT_FALSE(CatalogueUploadState().UploadInProgress);
+  EXPECT_FALSE(fs::exists(scratch_.File("Merxa.earlier.db")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachFinishingStep, RetriedLast,
+    ::testing::Values(LastFailure{"NoSettingsFile", true, nullptr, "4Запрашиваемый файл на устройстве отсутствует."},
+                      LastFailure{"LinkBrokenSendingSettings", false, "\\MerxaSetup.db",
+                                  "4ТСД отключен."},
+                      LastFailure{"LinkBrokenSendingCatalogue", false, "\\Merxa5\\Merxa.db",
+                                  "4ТСД отключен."}),
+    [](const ::testing::TestParamInfo<LastFailure>& info) { return std::string(info.param.name); });
+
+TEST_F(UploadTerminal, RebuiltLastPackageTakesTheFailedOnesPlace) {
+  Connect({"--no-setup"});
+  ASSERT_EQ(Upload(kFirstPackage, "first").ret, Value::Int(1));
+  ASSERT_EQ(Upload(kRegularPackage, "regular").ret, Value::Int(1));
+  ASSERT_EQ(Upload(PackageWithBox("X1", "Stale", "8"), "last").ret, Value::Int(0));
+  // A "regular" cannot join a catalogue whose last package is in.
+  Result r = Upload(SimplePackage(1, 1), "regular");
+  EXPECT_EQ(r.ret, Value::Int(0));
+  EXPECT_EQ(r.error,
+            "5Ошибка при выгрузке таблицы,последний пакет уже принят: повторите пакет last или начните выгрузку "
+            "заново пакетом first.");
+
+  {
+    SqliteFile setup(TerminalSettings().string());
+    setup.Exec("CREATE TABLE Merxa_5_123 (parameter TEXT, value TEXT)");
+  }
+  r = Upload(kLastPackage, "last");
+  ASSERT_EQ(r.ret, Value::Int(1)) << r.error;
+  EXPECT_EQ(TerminalArticles(), kThreePackages);
+  EXPECT_EQ(TerminalBarcodes(), kThreePackagesBarcodes);
+}
+
+TEST_F(UploadTerminal, RebuiltSinglePackageIsSentAlone) {
+  Connect({"--no-setup"});
+  ASSERT_EQ(Upload(SimplePackage(1, 3), "last").ret, Value::Int(0));
+  {
+    SqliteFile setup(TerminalSettings().string());
+    setup.Exec("CREATE TABLE Merxa_5_123 (parameter TEXT, value TEXT)");
+  }
+  const Result r = Upload(SimplePackage(7, 2), "last");
+  ASSERT_EQ(r.ret, Value::Int(1)) << r.error;
+  EXPECT_EQ(TerminalArticles(), KeysNamesUnits(7, 2));
 }
 
 // ---- Versions and clearing -----------------------------------------------------------
@@ -440,7 +588,7 @@ TEST_F(UploadTerminal, OtherVersionIsRefusedByUploadAndSkippedByClear) {
   EXPECT_FALSE(fs::exists(TerminalCatalogue()));
 }
 
-TEST_F(UploadTerminal, ClearSendsAnEmptyCatalogueAndLeavesTheUploadAlone) {
+TEST_F(UploadTerminal, ClearSendsAnEmptyCatalogueAndEndsTheUpload) {
   Connect();
   ASSERT_EQ(Upload(SimplePackage(1, 3), "last").ret, Value::Int(1));
   ASSERT_EQ(TerminalArticles().size(), 3u);
@@ -448,16 +596,48 @@ TEST_F(UploadTerminal, ClearSendsAnEmptyCatalogueAndLeavesTheUploadAlone) {
   ASSERT_EQ(Upload(SimplePackage(10, 1), "first").ret, Value::Int(1));
   RequestsSoFar();
 
-  const Result r = Clear();
+  Result r = Clear();
   ASSERT_EQ(r.ret, Value::Int(1)) << r.error;
-  SqliteFile catalogue(TerminalCatalogue().string());
-  for (const char* table : {"Articule", "Articule_Fields", "Barcodes"}) {
-    EXPECT_EQ(catalogue.Value(std::string("select count(*) from ") + table), Cell("0")) << table;
+  {
+    SqliteFile catalogue(TerminalCatalogue().string());
+    for (const char* table : {"Articule", "Articule_Fields", "Barcodes"}) {
+      EXPECT_EQ(catalogue.Value(std::string("select count(*) from ") + table), Cell("0")) << table;
+    }
+    EXPECT_EQ(catalogue.Value("select count(*) from sqlite_master where type='index'"), Cell("3"));
   }
-  EXPECT_EQ(catalogue.Value("select count(*) from sqlite_master where type='index'"), Cell("3"));
   EXPECT_FALSE(Touches(RequestsSoFar(), "MerxaSetup.db"));
   EXPECT_EQ(TerminalSettingsRows(), settings);
-  EXPECT_TRUE(CatalogueUploadState().UploadInProgress);
+  EXPECT_FALSE(CatalogueUploadState().UploadInProgress);
+
+  // The rest of the cleared upload is refused: sent, it would make a
+  // catalogue without its first package.
+  const char kNotStarted[] = "5Ошибка при выгрузке таблицы,выгрузка не начата: начните её заново пакетом first.";
+  for (const char* status : {"regular", "last"}) {
+    r = Upload(SimplePackage(20, 1), status);
+    EXPECT_EQ(r.ret, Value::Int(0)) << status;
+    EXPECT_EQ(r.error, kNotStarted) << status;
+  }
+  EXPECT_EQ(TerminalArticles(), Rows{});
+
+  // A new upload goes through whole.
+  ASSERT_EQ(Upload(SimplePackage(30, 1), "first").ret, Value::Int(1));
+  r = Upload(SimplePackage(31, 1), "last");
+  ASSERT_EQ(r.ret, Value::Int(1)) << r.error;
+  EXPECT_EQ(TerminalArticles(), KeysNamesUnits(30, 2));
+}
+
+TEST_F(UploadTerminal, ClearAfterAFailedSinglePackageLeavesTheNextOneFree) {
+  Connect({"--no-setup"});
+  ASSERT_EQ(Upload(SimplePackage(1, 2), "last").ret, Value::Int(0));
+  ASSERT_EQ(Clear().ret, Value::Int(1));
+  {
+    SqliteFile setup(TerminalSettings().string());
+    setup.Exec("CREATE TABLE Merxa_5_123 (parameter TEXT, value TEXT)");
+  }
+  // A single "last" is an upload of its own: nothing before it was cleared.
+  const Result r = Upload(SimplePackage(1, 2), "last");
+  ASSERT_EQ(r.ret, Value::Int(1)) << r.error;
+  EXPECT_EQ(TerminalArticles(), KeysNamesUnits(1, 2));
 }
 
 }  // namespace
