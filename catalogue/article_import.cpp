@@ -1,7 +1,9 @@
 #include "catalogue/article_import.hpp"
 
-#include <charconv>
+#include <array>
 #include <cstring>
+#include <optional>
+#include <string>
 #include <utility>
 
 #include "addin/messages.hpp"
@@ -23,10 +25,17 @@ const Msg kInsertFailed{"5Ошибка при заполнение базы да
 // Field_2 .. Field_15.
 constexpr size_t kArticleColumns = 15;
 
-void AppendDecimal(std::string& out, size_t n) {
-  char digits[24];
-  const auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
-  out.append(digits, static_cast<size_t>(end - digits));
+// "insert into Articule (Articule,Field_2,...,Field_<n>) values(?,...,?)":
+// the statement for a record of `n` attributes, its columns those the
+// record's positions name.
+std::string ArticleInsertStatement(size_t n) {
+  std::string statement = "insert into Articule (Articule";
+  std::string values = ") values(?";
+  for (size_t position = 2; position <= n; ++position) {
+    statement += ",Field_" + std::to_string(position);
+    values += ",?";
+  }
+  return statement + values + ")";
 }
 
 }  // namespace
@@ -47,29 +56,21 @@ bool ImportArticleTable(std::string table_text) {
   bool packages_present = state.PackagesPresent;
   int coefficient_column = state.CoefficientColumn;
 
-  // Both buffers are reused for every record: after the first few records
-  // they have grown to the longest statement and allocate no more.
-  std::string statement;
-  std::string values;
+  // One prepared statement per attribute count, made when a record of that
+  // count first comes: a package's records nearly always share one.
+  std::array<std::optional<LocalStatement>, kArticleColumns + 1> inserts;
+  std::array<const char*, kArticleColumns + 1> values{};
   table.ForEachRecord([&](const XmlRecord& record) {
     // A record without attributes has no column to insert into; it is
     // skipped rather than inserted with another record's values.
     if (!record.HasAttributes()) return;
-    statement.assign("insert into Articule (");
-    values.assign(") values(");
+    size_t count = 0;
     record.ForEachAttribute([&](size_t position, const char* name, const char* value) {
-      // An attribute past the last column can never be inserted; failing
-      // here keeps a record with a huge number of attributes from growing
-      // a statement that the database would take ages to parse and refuse.
+      // An attribute past the last column can never be inserted: the record
+      // fails as its statement would.
       if (position > kArticleColumns) Raise(kInsertFailed);
-      if (position == 1) {
-        statement.append("Articule");
-      } else {
-        statement.append(",Field_");
-        AppendDecimal(statement, position);
-        values.push_back(',');
-      }
-      AppendSqlText(values, value);
+      values[position] = value;
+      count = position;
       if (std::strcmp(name, "Coefficient") == 0) {
         packages_present = true;
         coefficient_column = static_cast<int>(position);
@@ -77,10 +78,15 @@ bool ImportArticleTable(std::string table_text) {
       const int field_index = static_cast<int>(position - 1);
       if (field_index > highest_field_index) highest_field_index = field_index;
     });
-    statement.append(values);
-    statement.push_back(')');
-    db.Execute(statement, kInsertFailed);
+    std::optional<LocalStatement>& insert = inserts[count];
+    if (!insert) insert.emplace(db.Prepare(ArticleInsertStatement(count), kInsertFailed));
+    for (size_t position = 1; position <= count; ++position) {
+      insert->BindText(static_cast<int>(position), values[position]);
+    }
+    insert->Run();
   });
+  // The statements go before the commit that ends the transaction.
+  for (std::optional<LocalStatement>& insert : inserts) insert.reset();
 
   db.Commit(kInsertFailed);
   db.Close();

@@ -248,7 +248,7 @@ void LocalDatabase::Commit(const SqlFailure& failure) { Execute("COMMIT", failur
 
 void LocalDatabase::Execute(std::string_view sql, const SqlFailure& failure) {
   StatementOwner statement;
-  Prepare(sql, failure, statement.stmt);
+  PrepareOne(sql, failure, statement.stmt);
   int rc;
   do {
     rc = sqlite3_step(statement.stmt);
@@ -256,7 +256,7 @@ void LocalDatabase::Execute(std::string_view sql, const SqlFailure& failure) {
   if (rc != SQLITE_DONE) failure.Raise(db_);
 }
 
-void LocalDatabase::Prepare(std::string_view sql, const SqlFailure& failure, sqlite3_stmt*& stmt) {
+void LocalDatabase::PrepareOne(std::string_view sql, const SqlFailure& failure, sqlite3_stmt*& stmt) {
   if (db_ == nullptr) failure.Raise(nullptr);
   const char* end = sql.data() + sql.size();
   const char* tail = nullptr;
@@ -272,8 +272,47 @@ void LocalDatabase::Prepare(std::string_view sql, const SqlFailure& failure, sql
 
 LocalQuery LocalDatabase::Query(std::string_view sql, const SqlFailure& failure) {
   StatementOwner statement;
-  Prepare(sql, failure, statement.stmt);
+  PrepareOne(sql, failure, statement.stmt);
   return LocalQuery(std::exchange(statement.stmt, nullptr), failure);
+}
+
+LocalStatement LocalDatabase::Prepare(std::string_view sql, const SqlFailure& failure) {
+  StatementOwner statement;
+  PrepareOne(sql, failure, statement.stmt);
+  return LocalStatement(std::exchange(statement.stmt, nullptr), failure);
+}
+
+// ---- LocalStatement --------------------------------------------------------
+
+LocalStatement::LocalStatement(LocalStatement&& other) noexcept
+    : stmt_(std::exchange(other.stmt_, nullptr)), failure_(other.failure_) {}
+
+LocalStatement& LocalStatement::operator=(LocalStatement&& other) noexcept {
+  if (this != &other) {
+    sqlite3_finalize(stmt_);
+    stmt_ = std::exchange(other.stmt_, nullptr);
+    failure_ = other.failure_;
+  }
+  return *this;
+}
+
+LocalStatement::~LocalStatement() { sqlite3_finalize(stmt_); }
+
+void LocalStatement::BindText(int index, const char* text) {
+  if (stmt_ == nullptr || sqlite3_bind_text(stmt_, index, text, -1, SQLITE_STATIC) != SQLITE_OK) {
+    failure_.Raise(stmt_ != nullptr ? sqlite3_db_handle(stmt_) : nullptr);
+  }
+}
+
+void LocalStatement::Run() {
+  if (stmt_ == nullptr) failure_.Raise(nullptr);
+  int rc;
+  do {
+    rc = sqlite3_step(stmt_);
+  } while (rc == SQLITE_ROW);
+  sqlite3_reset(stmt_);
+  sqlite3_clear_bindings(stmt_);
+  if (rc != SQLITE_DONE) failure_.Raise(sqlite3_db_handle(stmt_));
 }
 
 // ---- LocalQuery ------------------------------------------------------------

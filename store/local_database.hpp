@@ -2,9 +2,11 @@
 // file, works in one transaction and closes it, and the quoting of text
 // values inside SQL statements.
 //
-// Statements are plain SQL text; no parameters are bound. A text value goes
-// into a statement as a literal in single quotes with each inner single
-// quote doubled.
+// Statements are SQL text; a text value goes into a statement as a literal
+// in single quotes with each inner single quote doubled. The one statement
+// that runs once per imported record is prepared once and given its values
+// bound as text (LocalStatement), which stores exactly what the literal
+// would.
 #pragma once
 
 #include <string>
@@ -27,6 +29,7 @@ std::string QuoteSqlText(std::string_view text);
 std::string QuoteSqlIdentifier(std::string_view name);
 
 class LocalQuery;
+class LocalStatement;
 
 // What a failing statement raises: the step's coded message, or SQLite's own
 // text for the steps whose failures reach the user as SQLite words them (the
@@ -66,6 +69,8 @@ class LocalDatabase {
   // Prepares a query (one statement) whose rows are read with
   // LocalQuery::Next.
   LocalQuery Query(std::string_view sql, const SqlFailure& failure);
+  // Prepares one statement with parameters, to be run many times.
+  LocalStatement Prepare(std::string_view sql, const SqlFailure& failure);
   // Commits the transaction.
   void Commit(const SqlFailure& failure);
   // Closes the connection now (rolling back an uncommitted transaction).
@@ -77,7 +82,7 @@ class LocalDatabase {
  private:
   friend LocalDatabase OpenLocalDatabase(const std::string& file_name, const Msg& open_failure);
   explicit LocalDatabase(sqlite3* db) : db_(db) {}
-  void Prepare(std::string_view sql, const SqlFailure& failure, sqlite3_stmt*& stmt);
+  void PrepareOne(std::string_view sql, const SqlFailure& failure, sqlite3_stmt*& stmt);
   sqlite3* db_ = nullptr;
 };
 
@@ -99,6 +104,30 @@ bool LocalDatabaseIsIntact(const std::string& file_name);
 // `from` held. Raises `failure` when either file cannot be opened or the
 // copy does not complete; `to` is then no copy to rely on.
 void CopyLocalDatabase(const std::string& from, const std::string& to, const Msg& failure);
+
+// A prepared statement run once per set of values: the values are bound as
+// text (SQLite copies nothing; each must stay valid until Run returns), Run
+// executes it and makes it ready for the next set.
+class LocalStatement {
+ public:
+  LocalStatement(LocalStatement&& other) noexcept;
+  LocalStatement& operator=(LocalStatement&& other) noexcept;
+  LocalStatement(const LocalStatement&) = delete;
+  LocalStatement& operator=(const LocalStatement&) = delete;
+  ~LocalStatement();
+
+  // Binds the NUL-terminated UTF-8 text to parameter `index` (from 1).
+  void BindText(int index, const char* text);
+  // Executes the statement with the bound values, then resets it and clears
+  // the bindings. A failing step raises the statement's failure.
+  void Run();
+
+ private:
+  friend class LocalDatabase;
+  LocalStatement(sqlite3_stmt* stmt, const SqlFailure& failure) : stmt_(stmt), failure_(failure) {}
+  sqlite3_stmt* stmt_ = nullptr;
+  SqlFailure failure_;
+};
 
 // The rows of one query, read forward once. Columns are found by name
 // (compared without regard to ASCII letter case, as SQLite names them).

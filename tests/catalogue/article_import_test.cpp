@@ -1,6 +1,10 @@
 #include "catalogue/article_import.hpp"
 
+#include <sqlite3.h>
+
 #include "catalogue/catalogue_database.hpp"
+#include "store/local_database.hpp"
+#include "store/xml_table.hpp"
 #include "tests/support/scratch_test.hpp"
 
 namespace vtsd {
@@ -113,6 +117,61 @@ TEST_F(ArticleImportTest, ValuesAreStoredUnchanged) {
   const std::vector<std::string> stored = view.Column("select Field_2 from Articule order by N");
   ASSERT_EQ(stored.size(), values.size());
   for (size_t i = 0; i < values.size(); ++i) EXPECT_EQ(stored[i], values[i]) << i;
+}
+
+// The rows a package gives through the import's bound values are those that
+// one text statement per record, each value a quoted literal, gives: the
+// same values in the same storage classes, byte for byte.
+TEST_F(ArticleImportTest, BoundValuesStoreWhatTextStatementsStore) {
+  const std::string package =
+      "<Table>"
+      "<Record Articule=\"007\" Name=\"O'Neil &amp; Sons\" Unit=\"\" Price=\"12.50\"/>"
+      "<Record Articule=\"1e5\" Name=\"Чай &quot;Лотос&quot;\" Unit=\" 42 \" Price=\"-0\" Quantity=\"NULL\"/>"
+      "<Record Articule=\"4601\"/>"
+      "<Record Articule=\"x&#10;y&#9;z\" Name=\"\xF0\x9F\x8D\xB5\" Unit=\"0x1F\" Price=\"1,5\" Quantity=\"+3\""
+      " a6=\"6\" a7=\"7\" a8=\"8\" a9=\"9\" a10=\"10\" a11=\"11\" a12=\"12\" a13=\"13\" a14=\"14\" a15=\"''\"/>"
+      "<Record/>"
+      "<Record Articule=\"9\" Name=\"9.0\" Unit=\"9e0\"/>"
+      "</Table>";
+  // The reference catalogue: an empty copy of the new file, filled by text.
+  CopyLocalDatabase("Merxa.db", "Reference.db", Msg{"5copy", "5copy"});
+  {
+    XmlTable table;
+    ASSERT_TRUE(table.Load(package));
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(PathOf("Reference.db").c_str(), &db), SQLITE_OK);
+    table.ForEachRecord([&](const XmlRecord& record) {
+      if (!record.HasAttributes()) return;
+      std::string columns = "insert into Articule (";
+      std::string values = ") values(";
+      record.ForEachAttribute([&](size_t position, const char*, const char* value) {
+        columns += position == 1 ? std::string("Articule") : ",Field_" + std::to_string(position);
+        if (position > 1) values += ",";
+        AppendSqlText(values, value);
+      });
+      const std::string sql = columns + values + ")";
+      EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sql;
+    });
+    sqlite3_close(db);
+  }
+  ASSERT_TRUE(ImportArticleTable(package));
+
+  std::string query = "select N";
+  for (const char* column : {"Articule", "Field_2", "Field_3", "Field_4", "Field_5", "Field_6", "Field_7",
+                             "Field_8", "Field_9", "Field_10", "Field_11", "Field_12", "Field_13", "Field_14",
+                             "Field_15"}) {
+    query += std::string(",typeof(") + column + "),hex(" + column + ")";
+  }
+  query += " from Articule order by N";
+  const std::vector<Row> imported = DatabaseView(PathOf("Merxa.db")).Rows(query);
+  const std::vector<Row> reference = DatabaseView(PathOf("Reference.db")).Rows(query);
+  ASSERT_EQ(imported.size(), 5u);
+  EXPECT_EQ(imported, reference);
+  // Nothing came in as a number, and absent attributes stay NULL.
+  for (const Row& row : imported) {
+    EXPECT_EQ(row[1], std::optional<std::string>("text"));
+  }
+  EXPECT_EQ(imported[2][3], std::optional<std::string>("null"));
 }
 
 TEST_F(ArticleImportTest, StateFollowsTheRecordsOfEveryPackage) {
