@@ -1,19 +1,18 @@
-// The task-table parse and AddSelectionTask on a scratch selection file: any
-// text either becomes a task or fails with a coded message. Replacement
+// The task-table parse and AddSelectionTask on an empty selection file in a
+// scratch TempDir in memory: any text either becomes a task or fails with a
+// message. Replacement
 // questions are answered No, so a task of a name already present is refused.
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
+#include <memory>
 #include <string>
 
 #include "addin/messages.hpp"
-#include "addin/temp_dir.hpp"
 #include "platform/dialogs.hpp"
 #include "selection/selection_database.hpp"
 #include "selection/task_upload.hpp"
+#include "tests/fuzz/scratch_image.hpp"
 
 namespace {
 
@@ -31,22 +30,20 @@ class NoDialogs : public vtsd::platform::DialogProvider {
 vtsd::platform::LocalDateTimeText FixedClock() { return {"10.12.2026", "10:10:10"}; }
 
 NoDialogs dialogs;
+std::unique_ptr<vtsd::fuzz::ScratchImage> selection;
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  char dir[] = "/tmp/vtsd-fuzz-task-XXXXXX";
-  if (!::mkdtemp(dir)) std::abort();
-  vtsd::SetTempDir(std::string(dir) + "/");
+  selection = std::make_unique<vtsd::fuzz::ScratchImage>("task", vtsd::kSelectionFileName, [] {
+    if (!vtsd::CreateSelectionDatabase()) std::abort();
+  });
   vtsd::platform::InstallDialogProvider(&dialogs);
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::error_code ignored;
-  for (const auto& entry : std::filesystem::directory_iterator(vtsd::TempDir(), ignored))
-    std::filesystem::remove(entry.path(), ignored);
-  if (!vtsd::CreateSelectionDatabase()) std::abort();
+  selection->Restore();
   try {
     vtsd::AddSelectionTask(std::string(reinterpret_cast<const char*>(data), size), "Podbor.db", FixedClock);
   } catch (const vtsd::DriverError& e) {
