@@ -7,7 +7,9 @@
 #include "addin/messages.hpp"
 #include "addin/names.hpp"
 #include "addin/settings.hpp"
-#include "addin/subsystems.hpp"
+#include "addin/methods.hpp"
+#include "catalogue/handlers.hpp"
+#include "link/handlers.hpp"
 #include "addin/temp_dir.hpp"
 #include "platform/temp_dir.hpp"
 
@@ -195,13 +197,13 @@ long Component::FindMethod(const std::string& name, long& number) {
 }
 
 long Component::GetMethodName(long number, long alias, std::string& name) {
-  return NameAt(kMethodNames, number, alias, name);
+  return NameAt(kMethods, number, alias, name);
 }
 
 long Component::GetNParams(long number, long& count) {
   count = 0;
   if (number < 0 || number >= kMethodCount) return kS_FALSE;
-  count = kMethodNames[number].params;
+  count = kMethods[number].params;
   return kS_OK;
 }
 

@@ -4,31 +4,11 @@
 
 #include "addin/messages.hpp"
 #include "addin/names.hpp"
-#include "addin/settings.hpp"
-#include "addin/subsystems.hpp"
+#include "addin/methods.hpp"
 
 namespace vtsd {
 
 namespace {
-
-using Handler = void (*)(MethodCall&);
-
-const Handler kHandlers[kMethodCount] = {
-    HandleOpen,                  // 0
-    HandleClose,                 // 1
-    HandleDeviceTest,            // 2
-    HandleGetVersion,            // 3
-    HandleGetDescription,        // 4
-    HandleGetLastError,          // 5
-    HandleGetParameters,         // 6
-    HandleSetParameter,          // 7
-    HandleGetAdditionalActions,  // 8
-    HandleDoAdditionalAction,    // 9
-    HandleUploadTable,           // 10
-    HandleDownloadTable,         // 11
-    HandleUnloadTaskForSelection,  // 12
-    HandleClearTable,            // 13
-};
 
 const Msg kName{"Вемлар ТСД", "Vemlar ТСД"};
 const Msg kDescription{
@@ -45,7 +25,7 @@ long CallDriverMethod(long method, Value& ret, ParamArray& params) {
   ret = Value::Int(0);
   if (method < 0 || method >= kMethodCount) return kS_FALSE;
   MethodCall call{params, ret};
-  ReportFailures([&] { kHandlers[method](call); });
+  ReportFailures([&] { kMethods[method].handler(call); });
   return kS_OK;
 }
 

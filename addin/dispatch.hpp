@@ -21,8 +21,9 @@ long CallDriverMethod(long method, Value& ret, ParamArray& params);
 // so no failure ever reaches the host as an exception.
 void ReportFailures(const std::function<void()>& body);
 
-// The address written to element 6 of GetDescription.
-constexpr const char* kDownloadPage = "https://vemlar.example/tsd/driver";
+// Element 6 of GetDescription, the driver's download page: empty until the
+// project has a page of its own (the docs say where the package is found).
+constexpr const char* kDownloadPage = "";
 
 void HandleGetVersion(MethodCall& call);
 void HandleGetDescription(MethodCall& call);

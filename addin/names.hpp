@@ -1,5 +1,6 @@
-// The host-facing name tables: the four properties and the fourteen driver
-// methods, each with its English and Russian name.
+// The host-facing names of the four properties, each in English and Russian,
+// and the numbers of the properties and of the fourteen driver methods (the
+// methods' rows are in addin/methods.hpp).
 #pragma once
 
 #include <string>
@@ -11,17 +12,10 @@ struct PropertyName {
   const char* ru;
 };
 
-struct MethodName {
-  const char* en;
-  const char* ru;
-  int params;  // as GetNParams reports it
-};
-
 constexpr int kPropertyCount = 4;
 constexpr int kMethodCount = 14;
 
 extern const PropertyName kPropertyNames[kPropertyCount];
-extern const MethodName kMethodNames[kMethodCount];
 
 enum Method : int {
   kOpen = 0,
@@ -50,7 +44,6 @@ enum Property : int {
 // Exact, case-sensitive lookup over the rows in index order, English name
 // first, then Russian. Returns -1 when no row matches.
 int FindPropertyByName(const std::string& name);
-int FindMethodByName(const std::string& name);
 
 constexpr const char* kExtensionName = "VemlarTSD";
 

@@ -5,7 +5,7 @@
 #include "addin/messages.hpp"
 #include "addin/params.hpp"
 #include "addin/settings.hpp"
-#include "addin/subsystems.hpp"
+#include "catalogue/handlers.hpp"
 #include "addin/value.hpp"
 #include "catalogue/upload.hpp"
 #include "catalogue/upload_state.hpp"

@@ -1,6 +1,6 @@
 #include "link/connection.hpp"
 
-#include "addin/subsystems.hpp"
+#include "link/handlers.hpp"
 #include "link/session.hpp"
 
 namespace vtsd {

@@ -1,7 +1,7 @@
 // Handlers of the terminal-connection methods Open and Close.
 #include "addin/messages.hpp"
 #include "addin/settings.hpp"
-#include "addin/subsystems.hpp"
+#include "link/handlers.hpp"
 #include "link/connection.hpp"
 #include "link/messages.hpp"
 

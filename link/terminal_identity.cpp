@@ -1,7 +1,7 @@
 #include "link/terminal_identity.hpp"
 
 #include "addin/settings.hpp"
-#include "addin/subsystems.hpp"
+#include "link/handlers.hpp"
 #include "link/framing.hpp"
 #include "link/messages.hpp"
 #include "link/remote_files.hpp"

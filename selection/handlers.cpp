@@ -5,7 +5,7 @@
 #include "addin/messages.hpp"
 #include "addin/params.hpp"
 #include "addin/settings.hpp"
-#include "addin/subsystems.hpp"
+#include "selection/handlers.hpp"
 #include "addin/value.hpp"
 #include "link/session.hpp"
 #include "selection/document_download.hpp"

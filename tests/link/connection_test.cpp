@@ -2,7 +2,7 @@
 
 #include <thread>
 
-#include "addin/subsystems.hpp"
+#include "link/handlers.hpp"
 #include "link/messages.hpp"
 #include "link_fixture.hpp"
 #include "socket_pair.hpp"
