@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "addin/com/AddInLib.hpp"
+#include "hosts/com/AddInLib.hpp"
 
 namespace {
 

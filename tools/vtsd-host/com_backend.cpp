@@ -11,8 +11,8 @@
 #include <memory>
 #include <string>
 
-#include "addin/com/AddInLib.hpp"
-#include "addin/com/variant.hpp"
+#include "hosts/com/AddInLib.hpp"
+#include "hosts/com/variant.hpp"
 #include "tools/vtsd-host/backend.hpp"
 #include "tools/vtsd-host/window_automation.hpp"
 

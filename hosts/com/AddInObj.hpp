@@ -7,7 +7,7 @@
 #include <windows.h>
 #include <oaidl.h>
 
-#include "addin/com/AddInLib.hpp"
+#include "hosts/com/AddInLib.hpp"
 #include "addin/component.hpp"
 
 namespace vtsd::com {

@@ -1,9 +1,9 @@
-#include "addin/com/AddInObj.hpp"
+#include "hosts/com/AddInObj.hpp"
 
 #include <new>
 #include <string>
 
-#include "addin/com/variant.hpp"
+#include "hosts/com/variant.hpp"
 
 namespace vtsd::com {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "addin/com/AddInLib.hpp"
-#include "addin/com/AddInObj.hpp"
+#include "hosts/com/AddInLib.hpp"
+#include "hosts/com/AddInObj.hpp"
 
 namespace vtsd::com {
 namespace {

@@ -1,4 +1,4 @@
-#include "addin/com/variant.hpp"
+#include "hosts/com/variant.hpp"
 
 #include <cstdint>
 #include <limits>
