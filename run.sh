@@ -55,6 +55,11 @@ test_linux() {
     log "harness scenarios (Linux)"
     python3 "$ROOT/tests/scenarios/run_scenarios.py" --host "$ROOT/build/linux/bin/vtsd-host" \
       --sim "$ROOT/build/linux/bin/merxa-sim"
+    log "harness scenarios through the Native API library (Linux x86-64)"
+    python3 "$ROOT/tests/scenarios/run_scenarios.py" \
+      --host "$ROOT/build/linux/bin/vtsd-host --native $ROOT/build/linux/bin/libVemlarTSDNative.so" \
+      --sim "$ROOT/build/linux/bin/merxa-sim" \
+      --no-windows "the Native API library has no windows on Linux yet"
   fi
 }
 
@@ -64,6 +69,7 @@ SANITIZE_FLAGS="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit
 test_sanitizers() {
   ensure_packages "${LINUX_PACKAGES[@]}"
   cmake -S "$ROOT" -B "$ROOT/build/asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVTSD_BUILD_BENCH=OFF \
+    -DVTSD_BUILD_NATIVE_LIBRARY=OFF \
     "-DCMAKE_C_FLAGS=$SANITIZE_FLAGS" "-DCMAKE_CXX_FLAGS=$SANITIZE_FLAGS" \
     "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=address,undefined" \
     "-DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=address,undefined" >/dev/null

@@ -2,7 +2,8 @@
 """Runs JSON-lines scenarios through the host harness, line by line.
 
     run_scenarios.py --host "build/linux/bin/vtsd-host" [--sim build/linux/bin/merxa-sim]
-                     [--platform linux|windows] [--wine-paths] [--keep] [SCENARIO ...]
+                     [--platform linux|windows] [--wine-paths] [--no-windows] [--keep]
+                     [SCENARIO ...]
 
 A scenario is a .jsonl file (by default every one beside this script). Each
 scenario runs in a fresh temporary directory that becomes the component's
@@ -18,6 +19,10 @@ Lines of a scenario:
                                  --address, --root, --log unless given)
       "timeout": seconds         per line (default 30)
       "host_args": [args]        more arguments for the host
+      "windows": true            the scenario answers the component's own
+                                 windows (the information box, questions,
+                                 the selection window); skipped with
+                                 --no-windows
   {"op": ..., "expect": {...}}   a line for the host; "expect" is removed
                                  before sending and the answer must contain
                                  it (see Matching). Without "expect" the
@@ -415,6 +420,9 @@ def main():
     parser.add_argument("--wine-paths", action="store_true",
                         help="hand paths to the host as Wine sees them (Z:\\...)")
     parser.add_argument("--timeout", type=float, default=30, help="seconds per line")
+    parser.add_argument("--no-windows", default="",
+                        help="the component's windows cannot be answered by this host; the text "
+                             "says why, and the scenarios that answer them are skipped")
     parser.add_argument("--keep", action="store_true", help="keep the scenarios' directories")
     parser.add_argument("scenarios", nargs="*", help="scenario files (default: all beside this)")
     args = parser.parse_args()
@@ -433,6 +441,11 @@ def main():
             continue
         if platform not in scenario.platforms():
             print("skip %s (runs on %s only)" % (scenario.name, ", ".join(scenario.platforms())),
+                  flush=True)
+            skipped += 1
+            continue
+        if args.no_windows and scenario.header.get("windows"):
+            print("skip %s (answers the component's windows: %s)" % (scenario.name, args.no_windows),
                   flush=True)
             skipped += 1
             continue

@@ -63,6 +63,13 @@ class Backend {
   virtual long HasRetVal(long method, bool& has) = 0;
   virtual long CallAsProc(long method, Values& params) = 0;
   virtual long CallAsFunc(long method, Value& ret, Values& params) = 0;
+
+  // What the backend found wrong with the component beyond the answers of
+  // its calls (the Native API backend: memory not handed back, or freed
+  // twice); empty when nothing. Asked once the run is over.
+  virtual std::string Problems() const { return std::string(); }
+  // A line about the run for standard error; empty when there is nothing to say.
+  virtual std::string Summary() const { return std::string(); }
 };
 
 // The dialog hook: every backend is made with the harness's DialogScript.
@@ -74,6 +81,13 @@ class Backend {
 // platform::DialogProvider fed by `dialogs` (installed for the backend's
 // lifetime).
 std::unique_ptr<Backend> MakePortableBackend(DialogScript& dialogs);
+
+// A Native API library loaded as the 1C platform loads it: the object of its
+// first class name, given a memory manager that records every allocation
+// and a connection object the component keeps. The component's windows are
+// its own; `dialogs` answers none of them. Throws BackendError when the
+// library cannot be loaded or gives no object.
+std::unique_ptr<Backend> MakeNativeBackend(DialogScript& dialogs, const std::string& library);
 
 #ifdef _WIN32
 // The registered DLL created by its ProgID through COM; the connection

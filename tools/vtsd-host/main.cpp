@@ -28,6 +28,7 @@ using vtsd::host::DialogScript;
 struct Options {
   std::string temp_dir;
   bool offer_host_interfaces = true;  // the COM backend's connection object
+  std::string native_library;         // --native: drive this Native API library
   std::vector<std::string> args;  // the verb and its arguments
 };
 
@@ -59,12 +60,15 @@ const Verb kVerbs[] = {
 };
 
 void Usage(std::FILE* to) {
-  std::fprintf(to, "usage: vtsd-host [--temp-dir DIR] [verb ...]\n\nverbs:\n");
+  std::fprintf(to, "usage: vtsd-host [--temp-dir DIR] [--native LIBRARY] [verb ...]\n\nverbs:\n");
   for (const Verb& v : kVerbs) std::fprintf(to, "  %s\n", v.usage);
   std::fprintf(to,
                "\noptions:\n"
                "  --temp-dir DIR         the component's temporary directory (sets TMPDIR,\n"
                "                         TMP and TEMP before Init)\n"
+               "  --native LIBRARY       drive a Native API library (libVemlarTSDNative.so,\n"
+               "                         VemlarTSDNative.dll) as the 1C platform loads it; the\n"
+               "                         memory it hands back is checked at the end (exit 3)\n"
                "  --refuse-host-interfaces  (Windows) the connection object given to Init\n"
                "                         refuses the four host interfaces\n"
                "\nverb OPTIONS (after the verb):\n"
@@ -98,6 +102,10 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       options.temp_dir = argv[++i];
     } else if (a.rfind("--temp-dir=", 0) == 0) {
       options.temp_dir = a.substr(std::strlen("--temp-dir="));
+    } else if (a == "--native" && i + 1 < argc) {
+      options.native_library = argv[++i];
+    } else if (a.rfind("--native=", 0) == 0) {
+      options.native_library = a.substr(std::strlen("--native="));
     } else if (a == "--refuse-host-interfaces") {
       options.offer_host_interfaces = false;
     } else if (a == "--help" || a == "-h") {
@@ -142,13 +150,26 @@ int main(int argc, char** argv) {
 
   try {
     DialogScript dialogs;
+    std::unique_ptr<Backend> backend;
+    if (!options.native_library.empty()) {
+      backend = vtsd::host::MakeNativeBackend(dialogs, options.native_library);
+    } else {
 #ifdef _WIN32
-    std::unique_ptr<Backend> backend =
-        vtsd::host::MakeComBackend(dialogs, options.offer_host_interfaces);
+      backend = vtsd::host::MakeComBackend(dialogs, options.offer_host_interfaces);
 #else
-    std::unique_ptr<Backend> backend = vtsd::host::MakePortableBackend(dialogs);
+      backend = vtsd::host::MakePortableBackend(dialogs);
 #endif
-    return verb->run(*backend, dialogs, verb_args);
+    }
+    int status = verb->run(*backend, dialogs, verb_args);
+    const std::string summary = backend->Summary();
+    const std::string problems = backend->Problems();
+    backend.reset();
+    if (!summary.empty()) std::fprintf(stderr, "vtsd-host: %s\n", summary.c_str());
+    if (!problems.empty()) {
+      std::fprintf(stderr, "vtsd-host: %s\n", problems.c_str());
+      if (status == 0) status = 3;
+    }
+    return status;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "vtsd-host: %s\n", e.what());
     return 1;
