@@ -58,7 +58,7 @@ test_linux() {
     log "harness scenarios through the Native API library (Linux x86-64)"
     python3 "$ROOT/tests/scenarios/run_scenarios.py" \
       --host "$ROOT/build/linux/bin/vtsd-host --native $ROOT/build/linux/bin/libVemlarTSDNative.so" \
-      --sim "$ROOT/build/linux/bin/merxa-sim" \
+      --sim "$ROOT/build/linux/bin/merxa-sim" --technology native \
       --no-windows "the Native API library has no windows on Linux yet"
   fi
 }

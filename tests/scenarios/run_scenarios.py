@@ -2,8 +2,8 @@
 """Runs JSON-lines scenarios through the host harness, line by line.
 
     run_scenarios.py --host "build/linux/bin/vtsd-host" [--sim build/linux/bin/merxa-sim]
-                     [--platform linux|windows] [--wine-paths] [--no-windows] [--keep]
-                     [SCENARIO ...]
+                     [--platform linux|windows] [--technology com|native] [--wine-paths]
+                     [--no-windows REASON] [--keep] [SCENARIO ...]
 
 A scenario is a .jsonl file (by default every one beside this script). Each
 scenario runs in a fresh temporary directory that becomes the component's
@@ -19,6 +19,9 @@ Lines of a scenario:
                                  --address, --root, --log unless given)
       "timeout": seconds         per line (default 30)
       "host_args": [args]        more arguments for the host
+      "technology": "com"        the scenario tests the COM server itself (its
+                                 connection object); skipped for another
+                                 --technology
       "windows": true            the scenario answers the component's own
                                  windows (the information box, questions,
                                  the selection window); skipped with
@@ -420,6 +423,9 @@ def main():
     parser.add_argument("--wine-paths", action="store_true",
                         help="hand paths to the host as Wine sees them (Z:\\...)")
     parser.add_argument("--timeout", type=float, default=30, help="seconds per line")
+    parser.add_argument("--technology", choices=["com", "native"], default="com",
+                        help="how the host loads the component (default com; on Linux the "
+                             "portable backend counts as com)")
     parser.add_argument("--no-windows", default="",
                         help="the component's windows cannot be answered by this host; the text "
                              "says why, and the scenarios that answer them are skipped")
@@ -442,6 +448,11 @@ def main():
         if platform not in scenario.platforms():
             print("skip %s (runs on %s only)" % (scenario.name, ", ".join(scenario.platforms())),
                   flush=True)
+            skipped += 1
+            continue
+        technology = scenario.header.get("technology")
+        if technology and technology != args.technology:
+            print("skip %s (tests the %s technology only)" % (scenario.name, technology), flush=True)
             skipped += 1
             continue
         if args.no_windows and scenario.header.get("windows"):

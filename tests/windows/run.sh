@@ -60,6 +60,14 @@ exports_ok() {
   fi
 }
 
+NATIVE_EXPORTS="DestroyObject GetAttachType GetClassNames GetClassObject SetPlatformCapabilities"
+native_exports_ok() {
+  local dll=$1 objdump=$2 names
+  names=$("$objdump" -p "$dll" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
+    sed -n 's/^\s*\[ *[0-9]*\] \(.*\)$/\1/p' | sort | tr '\n' ' ' | sed 's/ $//')
+  [ "$names" = "$NATIVE_EXPORTS" ] || { echo "  $dll exports: $names"; return 1; }
+}
+
 imports_ok() {
   local dll=$1 objdump=$2 name ok=0
   for name in $("$objdump" -p "$dll" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z'); do
@@ -206,10 +214,13 @@ run_selection_window_tests() {
 SCENARIOS=("$ROOT"/tests/scenarios/*.jsonl "$ROOT"/tests/windows/scenarios/*.jsonl)
 
 # Runs every scenario through the vtsd-host.exe of the DLL's bitness and
-# counts the results.
+# counts the results: through the registered COM server, or with "native"
+# through VemlarTSDNative.dll loaded as the 1C platform loads it.
 run_scenarios() {
-  local run=$1 sim=$ROOT/build/linux/bin/merxa-sim out last n_pass n_fail
-  local args=(--host "$(wine_loader) $(bin_dir)/vtsd-host.exe" --wine-paths --platform windows)
+  local run=$1 technology=${2:-com} sim=$ROOT/build/linux/bin/merxa-sim out last n_pass n_fail
+  local host="$(wine_loader) $(bin_dir)/vtsd-host.exe"
+  [ "$technology" = native ] && host+=" --native $(winpath "$(bin_dir)/VemlarTSDNative.dll")"
+  local args=(--host "$host" --wine-paths --platform windows --technology "$technology")
   [ -x "$sim" ] && args+=(--sim "$sim")
   out=$(python3 "$ROOT/tests/scenarios/run_scenarios.py" "${args[@]}" "${SCENARIOS[@]}" 2>&1)
   echo "$out"
@@ -217,11 +228,11 @@ run_scenarios() {
   n_pass=$(sed -n 's/^scenarios: \([0-9]*\) passed.*/\1/p' <<<"$last")
   n_fail=$(sed -n 's/^scenarios: [0-9]* passed, \([0-9]*\) failed.*/\1/p' <<<"$last")
   if [ -z "$n_pass" ]; then
-    fail "scenarios, run $run: the runner gave no result"
+    fail "$technology scenarios, run $run: the runner gave no result"
     return
   fi
-  [ "$n_pass" -gt 0 ] && pass "scenarios, run $run" "$n_pass"
-  [ "$n_fail" -gt 0 ] && fail "scenarios, run $run" "$n_fail"
+  [ "$n_pass" -gt 0 ] && pass "$technology scenarios, run $run" "$n_pass"
+  [ "$n_fail" -gt 0 ] && fail "$technology scenarios, run $run" "$n_fail"
 }
 
 # Everything that runs in the DLL after both are registered: the GoogleTest
@@ -237,6 +248,8 @@ run_dll_tests() {
   for run in $(seq "$SCENARIO_RUNS"); do
     log "[$ARCH] scenarios through vtsd-host.exe, run $run of $SCENARIO_RUNS"
     run_scenarios "$run"
+    log "[$ARCH] scenarios through vtsd-host.exe --native VemlarTSDNative.dll, run $run of $SCENARIO_RUNS"
+    run_scenarios "$run" native
   done
   log "[$ARCH] fault matrix of UploadTable and DownloadTable through vtsd-host.exe"
   # Every fault kind, sampled: the Linux matrix tries every request. A late
@@ -258,7 +271,7 @@ run_dll_tests() {
 skip_x86() {
   local reason=$1 n_programs n_scenarios
   n_programs=$(find "$ROOT/build/win-x86/bin" -maxdepth 1 -name '*_tests.exe' 2>/dev/null | wc -l)
-  n_scenarios=$(( ${#SCENARIOS[@]} * SCENARIO_RUNS ))
+  n_scenarios=$(( ${#SCENARIOS[@]} * SCENARIO_RUNS * 2 ))
   skip "registration through the 32-bit view ($reason)" 2
   skip "GoogleTest programs ($reason)" "$n_programs"
   skip "scenarios ($reason)" "$n_scenarios"
@@ -306,6 +319,10 @@ for ARCH in x86 x64; do
   check "exports of win-$ARCH/VemlarTSD.dll" exports_ok "$(bin_dir)/VemlarTSD.dll" "$objdump"
   check "imports of win-$ARCH/VemlarTSD.dll are Windows system DLLs" \
     imports_ok "$(bin_dir)/VemlarTSD.dll" "$objdump"
+  check "win-$ARCH/VemlarTSDNative.dll exports the five Native API functions only" \
+    native_exports_ok "$(bin_dir)/VemlarTSDNative.dll" "$objdump"
+  check "imports of win-$ARCH/VemlarTSDNative.dll are Windows system DLLs" \
+    imports_ok "$(bin_dir)/VemlarTSDNative.dll" "$objdump"
 done
 
 ARCH=x64

@@ -84,9 +84,10 @@ std::unique_ptr<Backend> MakePortableBackend(DialogScript& dialogs);
 
 // A Native API library loaded as the 1C platform loads it: the object of its
 // first class name, given a memory manager that records every allocation
-// and a connection object the component keeps. The component's windows are
-// its own; `dialogs` answers none of them. Throws BackendError when the
-// library cannot be loaded or gives no object.
+// and a connection object the component keeps. On Windows the window
+// automation answers the component's windows from `dialogs`; on Linux the
+// component's windows are its own and `dialogs` answers none of them.
+// Throws BackendError when the library cannot be loaded or gives no object.
 std::unique_ptr<Backend> MakeNativeBackend(DialogScript& dialogs, const std::string& library);
 
 #ifdef _WIN32

@@ -5,7 +5,11 @@
 // hands back is freed through it as the platform frees it, and at the end
 // nothing may be left allocated and nothing may have been freed that was
 // not allocated (or freed twice).
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 #include <array>
 #include <cstdio>
@@ -21,6 +25,10 @@
 #include "hosts/native/native_value.hpp"
 #include "platform/utf16.hpp"
 #include "tools/vtsd-host/backend.hpp"
+#if defined(_WIN32)
+#include "platform/win32/wide.hpp"
+#include "tools/vtsd-host/window_automation.hpp"
+#endif
 
 namespace vtsd::host {
 
@@ -102,12 +110,12 @@ const MemoryManagerTable RecordingMemory::kTable = {{}, &RecordingMemory::Alloc,
 // table ends the harness with a message naming the slot.
 constexpr int kConnectionSlots = 24;
 template <int slot>
-void ConnectionCalled() {
+void VTSD_NATIVE_CALL ConnectionCalled() {
   std::fprintf(stderr, "vtsd-host: the component called slot %d of the platform's connection\n", slot);
   std::abort();
 }
 template <int... slots>
-constexpr std::array<void (*)(), sizeof...(slots)> ConnectionTable(std::integer_sequence<int, slots...>) {
+constexpr std::array<void(VTSD_NATIVE_CALL*)(), sizeof...(slots)> ConnectionTable(std::integer_sequence<int, slots...>) {
   return {&ConnectionCalled<slots>...};
 }
 const auto kConnectionTable = ConnectionTable(std::make_integer_sequence<int, kConnectionSlots>());
@@ -156,9 +164,15 @@ NativeValue Incoming(const Value& value) {
 
 class NativeBackend : public Backend {
  public:
-  explicit NativeBackend(const std::string& library) {
+  NativeBackend(DialogScript& dialogs, const std::string& library) {
+#if defined(_WIN32)
+    library_ = ::LoadLibraryW(platform::Widen(library).c_str());
+    if (library_ == nullptr)
+      throw BackendError("cannot load the library: error " + std::to_string(::GetLastError()));
+#else
     library_ = ::dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (library_ == nullptr) throw BackendError(std::string("cannot load the library: ") + ::dlerror());
+#endif
     auto names = Export<const NativeChar* (*)()>("GetClassNames");
     auto create = Export<long (*)(const NativeChar*, NativeFaces**)>("GetClassObject");
     destroy_ = Export<long (*)(NativeFaces**)>("DestroyObject");
@@ -173,9 +187,19 @@ class NativeBackend : public Backend {
     for (const NativeChar* p = list; *p != 0 && *p != u'|'; ++p) first.push_back(*p);
     if (create(first.c_str(), &object_) == 0 || object_ == nullptr) throw BackendError("GetClassObject failed");
     if (!InitDone().setMemManager(Face(0), memory_.face())) throw BackendError("setMemManager refused");
+#if defined(_WIN32)
+    // The component's windows are real windows here: the automation answers
+    // them from the script, as with the COM server.
+    automation_ = std::make_unique<WindowAutomation>(dialogs);
+#else
+    (void)dialogs;
+#endif
   }
 
   ~NativeBackend() override {
+#if defined(_WIN32)
+    automation_.reset();
+#endif
     if (object_ != nullptr) destroy_(&object_);
     // The library stays loaded: a thread the component left would run code
     // that is gone.
@@ -285,7 +309,11 @@ class NativeBackend : public Backend {
  private:
   template <class F>
   F Export(const char* name) {
+#if defined(_WIN32)
+    auto symbol = reinterpret_cast<void*>(::GetProcAddress(library_, name));
+#else
     void* symbol = ::dlsym(library_, name);
+#endif
     if (symbol == nullptr) throw BackendError(std::string("the library does not export ") + name);
     return reinterpret_cast<F>(symbol);
   }
@@ -348,7 +376,12 @@ class NativeBackend : public Backend {
     passed_.clear();
   }
 
+#if defined(_WIN32)
+  HMODULE library_ = nullptr;
+  std::unique_ptr<WindowAutomation> automation_;
+#else
   void* library_ = nullptr;
+#endif
   NativeFaces* object_ = nullptr;
   long (*destroy_)(NativeFaces**) = nullptr;
   RecordingMemory memory_;
@@ -357,8 +390,8 @@ class NativeBackend : public Backend {
 
 }  // namespace
 
-std::unique_ptr<Backend> MakeNativeBackend(DialogScript&, const std::string& library) {
-  return std::make_unique<NativeBackend>(library);
+std::unique_ptr<Backend> MakeNativeBackend(DialogScript& dialogs, const std::string& library) {
+  return std::make_unique<NativeBackend>(dialogs, library);
 }
 
 }  // namespace vtsd::host
