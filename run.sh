@@ -7,7 +7,7 @@
 #   ./run.sh bench          the benchmarks
 #   ./run.sh fuzz [seconds] every fuzz target for that long (default 60 s each)
 #   ./run.sh soak           the long soak: reconnect cycles and repeated uploads
-#   ./run.sh package        dist/VemlarTSD-<version>.zip for 1C (builds the Windows DLLs first)
+#   ./run.sh package        dist/VemlarTSD-<version>.zip for 1C (builds the libraries first)
 # Each command installs the Debian packages it needs when they are missing.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -96,6 +96,10 @@ test_windows() {
 
 # Prints the path of the zip it made; the build's own output goes to stderr.
 make_package() {
+  if ! build_linux >&2; then
+    log "the Linux build failed: no package"
+    return 1
+  fi
   if ! build_windows >&2; then
     log "the Windows build failed: no package"
     return 1

@@ -13,6 +13,9 @@ GOOD_MANIFEST = """<?xml version="1.0" encoding="UTF-8"?>
 <bundle xmlns="http://v8.1c.ru/8.2/addin/bundle">
   <component os="Windows" path="VemlarTSD.dll" type="com" arch="i386"/>
   <component os="Windows" path="VemlarTSD64.dll" type="com" arch="x86_64"/>
+  <component os="Windows" path="VemlarTSDNative.dll" type="native" arch="i386"/>
+  <component os="Windows" path="VemlarTSDNative64.dll" type="native" arch="x86_64"/>
+  <component os="Linux" path="libVemlarTSDNative64.so" type="native" arch="x86_64"/>
 </bundle>
 """
 
@@ -28,12 +31,24 @@ def pe(machine, dll=True):
     return bytes(data)
 
 
+def elf(machine, shared=True):
+    """A minimal little-endian ELF header: magic, class, data, type and machine."""
+    data = bytearray(64)
+    data[:4] = b"\x7fELF"
+    data[4], data[5] = 2, 1
+    struct.pack_into("<HH", data, 16, 3 if shared else 2, machine)
+    return bytes(data)
+
+
 def files(override=None):
     """The expected layout, with some entries replaced (None removes one)."""
     f = {
         "MANIFEST.XML": GOOD_MANIFEST,
         "VemlarTSD.dll": pe(0x014C),
         "VemlarTSD64.dll": pe(0x8664),
+        "VemlarTSDNative.dll": pe(0x014C),
+        "VemlarTSDNative64.dll": pe(0x8664),
+        "libVemlarTSDNative64.so": elf(62),
         "tools/merxa-sim.exe": pe(0x014C, dll=False),
         "tools/vtsd-host.exe": pe(0x014C, dll=False),
         "docs/README.md": "index",
@@ -66,12 +81,24 @@ class CheckPackageTest(unittest.TestCase):
         cases = [
             ("no manifest", files({"MANIFEST.XML": None}), "MANIFEST.XML is not at the root"),
             ("architectures swapped", files({"MANIFEST.XML": swapped}), "built for machine"),
-            ("a native component type", files({"MANIFEST.XML": GOOD_MANIFEST.replace('type="com"', 'type="native"', 1)}), "want Windows and com"),
+            ("a COM component for Linux", files({"MANIFEST.XML": GOOD_MANIFEST.replace(
+                'os="Windows" path="VemlarTSD.dll"', 'os="Linux" path="VemlarTSD.dll"')}), "want com for Windows"),
+            ("a COM server where the native DLL belongs", files({"MANIFEST.XML": GOOD_MANIFEST.replace(
+                'path="VemlarTSD.dll" type="com"', 'path="VemlarTSD.dll" type="native"')}),
+             "no com component for Windows i386"),
+            ("the Linux library built for i386", files({"libVemlarTSDNative64.so": elf(3)}), "built for machine 3"),
+            ("a Linux program in place of the library", files({"libVemlarTSDNative64.so": elf(62, shared=False)}),
+             "not a shared object"),
+            ("a Windows DLL marked Linux", files({"libVemlarTSDNative64.so": pe(0x8664)}), "no Linux image"),
+            ("no Linux library", files({"MANIFEST.XML": GOOD_MANIFEST.replace(
+                '  <component os="Linux" path="libVemlarTSDNative64.so" type="native" arch="x86_64"/>\n', '')}),
+             "no native component for Linux x86_64"),
             ("a DLL the manifest names is missing", files({"VemlarTSD64.dll": None}), "does not hold"),
             ("the x64 slot holds the 32-bit DLL", files({"VemlarTSD64.dll": pe(0x014C)}), "built for machine 0x014c"),
             ("a program in place of a DLL", files({"VemlarTSD.dll": pe(0x014C, dll=False)}), "is not a DLL"),
             ("only one architecture", files({"MANIFEST.XML": GOOD_MANIFEST.replace(
-                '  <component os="Windows" path="VemlarTSD64.dll" type="com" arch="x86_64"/>\n', '')}), "one each"),
+                '  <component os="Windows" path="VemlarTSD64.dll" type="com" arch="x86_64"/>\n', '')}),
+             "no com component for Windows x86_64"),
             ("a wrong namespace", files({"MANIFEST.XML": GOOD_MANIFEST.replace("8.2/addin", "8.3/addin")}), "not bundle"),
             ("no simulator", files({"tools/merxa-sim.exe": None}), "tools/merxa-sim.exe is missing"),
             ("a Russian page missing", files({"docs/ru/errors.md": None}), "docs/ru/errors.md is missing"),
