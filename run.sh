@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # One entry point for developers and CI.
 #   ./run.sh demo           a whole exchange against the terminal simulator
-#   ./run.sh test           every test (Linux suites, harness scenarios, Windows DLLs under Wine)
+#   ./run.sh test           every test (Linux suites, harness scenarios, the Native API
+#                           libraries, Windows DLLs under Wine)
 #   ./run.sh build          the Linux tree only
-#   ./run.sh build windows  both Windows DLLs and the Windows tools
+#   ./run.sh build windows  the Windows DLLs (COM and Native API) and the Windows tools
+#   ./run.sh build linux-i386  the Native API library for Linux i386 (cross-built)
 #   ./run.sh bench          the benchmarks
 #   ./run.sh fuzz [seconds] every fuzz target for that long (default 60 s each)
 #   ./run.sh soak           the long soak: reconnect cycles and repeated uploads
@@ -61,6 +63,8 @@ test_linux() {
       --sim "$ROOT/build/linux/bin/merxa-sim" --technology native \
       --no-windows "the Native API library has no windows on Linux yet"
   fi
+  log "the Native API library for Linux i386"
+  "$ROOT/tests/hosts/native/run_i386.sh"
 }
 
 # The Linux suites again under AddressSanitizer and UndefinedBehaviorSanitizer;
@@ -98,6 +102,10 @@ test_windows() {
 make_package() {
   if ! build_linux >&2; then
     log "the Linux build failed: no package"
+    return 1
+  fi
+  if ! "$ROOT/tests/hosts/native/run_i386.sh" --build >&2; then
+    log "the Linux i386 build failed: no package"
     return 1
   fi
   if ! build_windows >&2; then
@@ -143,7 +151,11 @@ case "${1:-}" in
     test_package
     ;;
   build)
-    if [ "${2:-}" = windows ]; then build_windows; else build_linux; fi
+    case "${2:-}" in
+      windows) build_windows ;;
+      linux-i386) "$ROOT/tests/hosts/native/run_i386.sh" --build ;;
+      *) build_linux ;;
+    esac
     ;;
   bench) run_bench ;;
   fuzz) run_fuzz "${2:-60}" ;;

@@ -5,8 +5,8 @@
 
 What 1C needs to load it: MANIFEST.XML at the root, in the bundle namespace,
 naming one component for each technology, system and architecture the driver
-ships (COM for Windows i386 and x86_64; Native API for Windows i386 and
-x86_64 and for Linux x86_64), each path a file of the zip whose header states
+ships (COM for Windows i386 and x86_64; Native API for Windows and Linux,
+i386 and x86_64 each), each path a file of the zip whose header states
 that very system and architecture: a PE DLL for Windows, an ELF shared object
 for Linux. Besides: the simulator and the command line as Windows programs,
 and the documentation index with both languages' pages.
@@ -23,7 +23,7 @@ ELF_MACHINE = {"i386": 3, "x86_64": 62}
 # (type, os, arch) of every component the package must hold.
 REQUIRED = {("com", "Windows", "i386"), ("com", "Windows", "x86_64"),
             ("native", "Windows", "i386"), ("native", "Windows", "x86_64"),
-            ("native", "Linux", "x86_64")}
+            ("native", "Linux", "i386"), ("native", "Linux", "x86_64")}
 DOC_PAGES = ("install.md", "settings.md", "methods.md", "xml.md", "errors.md", "dialogs.md",
              "terminal.md", "simulator.md", "command-line.md")
 

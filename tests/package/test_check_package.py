@@ -15,6 +15,7 @@ GOOD_MANIFEST = """<?xml version="1.0" encoding="UTF-8"?>
   <component os="Windows" path="VemlarTSD64.dll" type="com" arch="x86_64"/>
   <component os="Windows" path="VemlarTSDNative.dll" type="native" arch="i386"/>
   <component os="Windows" path="VemlarTSDNative64.dll" type="native" arch="x86_64"/>
+  <component os="Linux" path="libVemlarTSDNative.so" type="native" arch="i386"/>
   <component os="Linux" path="libVemlarTSDNative64.so" type="native" arch="x86_64"/>
 </bundle>
 """
@@ -48,6 +49,7 @@ def files(override=None):
         "VemlarTSD64.dll": pe(0x8664),
         "VemlarTSDNative.dll": pe(0x014C),
         "VemlarTSDNative64.dll": pe(0x8664),
+        "libVemlarTSDNative.so": elf(3),
         "libVemlarTSDNative64.so": elf(62),
         "tools/merxa-sim.exe": pe(0x014C, dll=False),
         "tools/vtsd-host.exe": pe(0x014C, dll=False),
@@ -86,7 +88,8 @@ class CheckPackageTest(unittest.TestCase):
             ("a COM server where the native DLL belongs", files({"MANIFEST.XML": GOOD_MANIFEST.replace(
                 'path="VemlarTSD.dll" type="com"', 'path="VemlarTSD.dll" type="native"')}),
              "no com component for Windows i386"),
-            ("the Linux library built for i386", files({"libVemlarTSDNative64.so": elf(3)}), "built for machine 3"),
+            ("the x86-64 slot holds the i386 library", files({"libVemlarTSDNative64.so": elf(3)}),
+             "built for machine 3"),
             ("a Linux program in place of the library", files({"libVemlarTSDNative64.so": elf(62, shared=False)}),
              "not a shared object"),
             ("a Windows DLL marked Linux", files({"libVemlarTSDNative64.so": pe(0x8664)}), "no Linux image"),

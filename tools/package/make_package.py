@@ -6,11 +6,13 @@
 The zip holds, at its root, MANIFEST.XML naming each library with its
 technology, system and architecture: the COM servers VemlarTSD.dll (x86) and
 VemlarTSD64.dll (x86-64), the Native API libraries VemlarTSDNative.dll (x86),
-VemlarTSDNative64.dll (x86-64) and libVemlarTSDNative64.so (Linux x86-64);
+VemlarTSDNative64.dll (x86-64), libVemlarTSDNative.so (Linux i386) and
+libVemlarTSDNative64.so (Linux x86-64);
 under tools/ the terminal simulator and the command line (32-bit builds, which
 run on either Windows); under docs/ the user documentation. The Windows
 libraries come from build/win-x86/bin and build/win-x64/bin (`./run.sh build
-windows`), the Linux one from build/linux/bin (`./run.sh build`).
+windows`), the Linux ones from build/linux/bin and build/linux-i386/bin
+(`./run.sh build`, `./run.sh build linux-i386`).
 """
 
 import argparse
@@ -27,6 +29,7 @@ MANIFEST = """<?xml version="1.0" encoding="UTF-8"?>
   <component os="Windows" path="VemlarTSD64.dll" type="com" arch="x86_64"/>
   <component os="Windows" path="VemlarTSDNative.dll" type="native" arch="i386"/>
   <component os="Windows" path="VemlarTSDNative64.dll" type="native" arch="x86_64"/>
+  <component os="Linux" path="libVemlarTSDNative.so" type="native" arch="i386"/>
   <component os="Linux" path="libVemlarTSDNative64.so" type="native" arch="x86_64"/>
 </bundle>
 """
@@ -37,6 +40,7 @@ FILES = [
     ("VemlarTSD64.dll", "build/win-x64/bin/VemlarTSD.dll"),
     ("VemlarTSDNative.dll", "build/win-x86/bin/VemlarTSDNative.dll"),
     ("VemlarTSDNative64.dll", "build/win-x64/bin/VemlarTSDNative.dll"),
+    ("libVemlarTSDNative.so", "build/linux-i386/bin/libVemlarTSDNative.so"),
     ("libVemlarTSDNative64.so", "build/linux/bin/libVemlarTSDNative.so"),
     ("tools/merxa-sim.exe", "build/win-x86/bin/merxa-sim.exe"),
     ("tools/vtsd-host.exe", "build/win-x86/bin/vtsd-host.exe"),
@@ -89,7 +93,8 @@ def main():
     if missing:
         for src in missing:
             print("make_package: missing %s" % src, file=sys.stderr)
-        print("make_package: build the binaries first (./run.sh build and ./run.sh build windows)",
+        print("make_package: build the binaries first (./run.sh build, ./run.sh build linux-i386, "
+              "./run.sh build windows)",
               file=sys.stderr)
         return 1
 
