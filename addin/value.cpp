@@ -195,6 +195,17 @@ bool Value::operator==(const Value& o) const {
   return false;
 }
 
+Value ValueFromInteger(int64_t v) {
+  if (v >= std::numeric_limits<int32_t>::min() && v <= std::numeric_limits<int32_t>::max())
+    return Value::Int(static_cast<int32_t>(v));
+  return Value::Double(static_cast<double>(v));
+}
+
+Value ValueFromUnsigned(uint64_t v) {
+  if (v <= static_cast<uint64_t>(std::numeric_limits<int32_t>::max())) return Value::Int(static_cast<int32_t>(v));
+  return Value::Double(static_cast<double>(v));
+}
+
 bool NumericEquals(const Value& v, int64_t n) {
   switch (v.kind()) {
     case Value::Kind::Empty: return n == 0;

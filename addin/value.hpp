@@ -60,6 +60,10 @@ class Value {
   std::string s_;
 };
 
+// An integer a host passed: Int when it fits 32 bits, Double otherwise.
+Value ValueFromInteger(int64_t v);
+Value ValueFromUnsigned(uint64_t v);
+
 // Numeric comparison of a host value with an integer, as the device-ID checks
 // do it: empty counts as 0, a text counts by the number it spells, and a text
 // that is no number makes the comparison fail with a LibraryError.

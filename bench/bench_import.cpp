@@ -15,6 +15,7 @@
 #include "addin/messages.hpp"
 #include "addin/temp_dir.hpp"
 #include "bench/figures.hpp"
+#include "bench/floors.hpp"
 #include "bench/process_memory.hpp"
 #include "article_generator.hpp"
 #include "catalogue/article_import.hpp"
@@ -143,26 +144,7 @@ void BM_PreparedInsertFloor(benchmark::State& state) {
     state.PauseTiming();
     CreateCatalogue(state);
     state.ResumeTiming();
-    const auto start = std::chrono::steady_clock::now();
-    sqlite3* db = nullptr;
-    sqlite3_open(path.c_str(), &db);
-    sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
-    sqlite3_stmt* insert = nullptr;
-    sqlite3_prepare_v2(db,
-                       "insert into Articule (Articule,Field_2,Field_3,Field_4,Field_5,Field_6,Field_7,Field_8,"
-                       "Field_9) values(?,?,?,?,?,?,?,?,?)",
-                       -1, &insert, nullptr);
-    table.ForEachRecord([&](const vtsd::XmlRecord& record) {
-      record.ForEachAttribute([&](size_t position, const char*, const char* value) {
-        sqlite3_bind_text(insert, static_cast<int>(position), value, -1, SQLITE_STATIC);
-      });
-      sqlite3_step(insert);
-      sqlite3_reset(insert);
-    });
-    sqlite3_finalize(insert);
-    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-    sqlite3_close(db);
-    total += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    total += SecondsOf([&] { vtsd::bench::InsertThroughOnePreparedStatement(table, path); });
   }
   insert_seconds = MeanSeconds(state, total);
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kRecords));

@@ -28,6 +28,7 @@
 #include "addin/temp_dir.hpp"
 #include "article_generator.hpp"
 #include "bench/figures.hpp"
+#include "bench/floors.hpp"
 #include "catalogue/article_import.hpp"
 #include "catalogue/catalogue_database.hpp"
 #include "catalogue/finishing.hpp"
@@ -124,24 +125,7 @@ double ImportFloorSeconds(const std::string& package) {
   return SecondsOf([&] {
     vtsd::XmlTable table;
     table.Load(package);
-    sqlite3* db = nullptr;
-    sqlite3_open(vtsd::TempPath("Merxa.db").c_str(), &db);
-    sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
-    sqlite3_stmt* insert = nullptr;
-    sqlite3_prepare_v2(db,
-                       "insert into Articule (Articule,Field_2,Field_3,Field_4,Field_5,Field_6,Field_7,Field_8,"
-                       "Field_9) values(?,?,?,?,?,?,?,?,?)",
-                       -1, &insert, nullptr);
-    table.ForEachRecord([&](const vtsd::XmlRecord& record) {
-      record.ForEachAttribute([&](size_t position, const char*, const char* value) {
-        sqlite3_bind_text(insert, static_cast<int>(position), value, -1, SQLITE_STATIC);
-      });
-      sqlite3_step(insert);
-      sqlite3_reset(insert);
-    });
-    sqlite3_finalize(insert);
-    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-    sqlite3_close(db);
+    vtsd::bench::InsertThroughOnePreparedStatement(table, vtsd::TempPath("Merxa.db"));
   });
 }
 

@@ -14,18 +14,6 @@ namespace {
 // (or circular) chain is treated as a value with no text form.
 constexpr int kMaxReferenceDepth = 8;
 
-Value FromInteger(int64_t v) {
-  if (v >= std::numeric_limits<int32_t>::min() && v <= std::numeric_limits<int32_t>::max())
-    return Value::Int(static_cast<int32_t>(v));
-  return Value::Double(static_cast<double>(v));
-}
-
-Value FromUnsigned(uint64_t v) {
-  if (v <= static_cast<uint64_t>(std::numeric_limits<int32_t>::max()))
-    return Value::Int(static_cast<int32_t>(v));
-  return Value::Double(static_cast<double>(v));
-}
-
 double FromCurrency(const CY& cy) { return static_cast<double>(cy.int64) / 10000.0; }
 
 double FromDecimal(const DECIMAL& dec) {
@@ -67,12 +55,12 @@ Value ValueFromVariant(const VARIANT& variant) {
     case VT_I2: return Value::Int(byref ? *V_I2REF(v) : V_I2(v));
     case VT_I4: return Value::Int(byref ? *V_I4REF(v) : V_I4(v));
     case VT_INT: return Value::Int(byref ? *V_INTREF(v) : V_INT(v));
-    case VT_I8: return FromInteger(byref ? *V_I8REF(v) : V_I8(v));
+    case VT_I8: return ValueFromInteger(byref ? *V_I8REF(v) : V_I8(v));
     case VT_UI1: return Value::Int(byref ? *V_UI1REF(v) : V_UI1(v));
     case VT_UI2: return Value::Int(byref ? *V_UI2REF(v) : V_UI2(v));
-    case VT_UI4: return FromUnsigned(byref ? *V_UI4REF(v) : V_UI4(v));
-    case VT_UINT: return FromUnsigned(byref ? *V_UINTREF(v) : V_UINT(v));
-    case VT_UI8: return FromUnsigned(byref ? *V_UI8REF(v) : V_UI8(v));
+    case VT_UI4: return ValueFromUnsigned(byref ? *V_UI4REF(v) : V_UI4(v));
+    case VT_UINT: return ValueFromUnsigned(byref ? *V_UINTREF(v) : V_UINT(v));
+    case VT_UI8: return ValueFromUnsigned(byref ? *V_UI8REF(v) : V_UI8(v));
     case VT_R4: return Value::Double(byref ? *V_R4REF(v) : V_R4(v));
     case VT_R8: return Value::Double(byref ? *V_R8REF(v) : V_R8(v));
     case VT_DATE: return Value::Double(byref ? *V_DATEREF(v) : V_DATE(v));

@@ -13,17 +13,6 @@ namespace {
 // Deep enough for any reference chain a caller builds on purpose.
 constexpr int kMaxReferenceDepth = 8;
 
-Value FromInteger(int64_t v) {
-  if (v >= std::numeric_limits<int32_t>::min() && v <= std::numeric_limits<int32_t>::max())
-    return Value::Int(static_cast<int32_t>(v));
-  return Value::Double(static_cast<double>(v));
-}
-
-Value FromUnsigned(uint64_t v) {
-  if (v <= static_cast<uint64_t>(std::numeric_limits<int32_t>::max())) return Value::Int(static_cast<int32_t>(v));
-  return Value::Double(static_cast<double>(v));
-}
-
 // Days from 1970-01-01 to the civil date (proleptic Gregorian calendar).
 int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
   y -= m <= 2;
@@ -73,12 +62,12 @@ Value ValueFromNative(const NativeValue& value) {
     case kTypeI2: return Value::Int(v->i2);
     case kTypeI4: return Value::Int(v->i4);
     case kTypeInt: return Value::Int(v->int_value);
-    case kTypeI8: return FromInteger(v->i8);
+    case kTypeI8: return ValueFromInteger(v->i8);
     case kTypeUi1: return Value::Int(v->ui1);
     case kTypeUi2: return Value::Int(v->ui2);
-    case kTypeUi4: return FromUnsigned(v->ui4);
-    case kTypeUint: return FromUnsigned(v->uint_value);
-    case kTypeUi8: return FromUnsigned(v->ui8);
+    case kTypeUi4: return ValueFromUnsigned(v->ui4);
+    case kTypeUint: return ValueFromUnsigned(v->uint_value);
+    case kTypeUi8: return ValueFromUnsigned(v->ui8);
     case kTypeR4: return Value::Double(v->r4);
     case kTypeR8: return Value::Double(v->r8);
     case kTypeDate: return Value::Double(v->date);

@@ -121,19 +121,6 @@ wine() { if [ "$ARCH" = x86 ]; then "$WINE32" "$@"; else "$WINE64" "$@"; fi; }
 bin_dir() { if [ "$ARCH" = x86 ]; then echo "$ROOT/build/win-x86/bin"; else echo "$ROOT/build/win-x64/bin"; fi; }
 winpath() { printf 'Z:%s' "$(tr '/' '\\' <<<"$1")"; }
 
-# Whether this machine executes 32-bit x86 code: a 96-byte i386 program that
-# only calls exit(42) must return 42.
-probe_32bit() {
-  local probe status
-  probe=$(mktemp)
-  printf '\x7f\x45\x4c\x46\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08\x60\x00\x00\x00\x60\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00\xb8\x01\x00\x00\x00\xbb\x2a\x00\x00\x00\xcd\x80' >"$probe"
-  chmod +x "$probe"
-  "$probe" 2>/dev/null
-  status=$?
-  rm -f "$probe"
-  [ "$status" -eq 42 ]
-}
-
 # wine32 comes from Debian's i386 architecture.
 ensure_wine32() {
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
