@@ -4,13 +4,13 @@
 #include <string>
 
 #include "addin/dispatch.hpp"
-#include "addin/messages.hpp"
+#include "base/messages.hpp"
 #include "addin/names.hpp"
-#include "addin/settings.hpp"
+#include "base/settings.hpp"
 #include "addin/methods.hpp"
 #include "catalogue/handlers.hpp"
 #include "link/handlers.hpp"
-#include "addin/temp_dir.hpp"
+#include "base/temp_dir.hpp"
 #include "platform/temp_dir.hpp"
 
 namespace vtsd {

@@ -2,7 +2,7 @@
 
 #include <exception>
 
-#include "addin/messages.hpp"
+#include "base/messages.hpp"
 #include "addin/names.hpp"
 #include "addin/methods.hpp"
 

@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "addin/params.hpp"
+#include "base/params.hpp"
 
 namespace vtsd {
 

@@ -1,7 +1,7 @@
 #include "addin/methods.hpp"
 
 #include "addin/dispatch.hpp"
-#include "addin/settings.hpp"
+#include "base/settings.hpp"
 #include "catalogue/handlers.hpp"
 #include "link/handlers.hpp"
 #include "selection/handlers.hpp"

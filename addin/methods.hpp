@@ -6,7 +6,7 @@
 #include <string>
 
 #include "addin/names.hpp"
-#include "addin/params.hpp"
+#include "base/params.hpp"
 
 namespace vtsd {
 

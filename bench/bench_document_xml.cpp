@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "addin/temp_dir.hpp"
+#include "base/temp_dir.hpp"
 #include "selection/document_download.hpp"
 #include "selection/selection_window.hpp"
 #include "tests/support/scratch_dir.hpp"

@@ -12,8 +12,8 @@
 #include <fstream>
 #include <string>
 
-#include "addin/messages.hpp"
-#include "addin/temp_dir.hpp"
+#include "base/messages.hpp"
+#include "base/temp_dir.hpp"
 #include "bench/figures.hpp"
 #include "bench/floors.hpp"
 #include "bench/process_memory.hpp"

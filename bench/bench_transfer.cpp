@@ -15,8 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "addin/messages.hpp"
-#include "addin/temp_dir.hpp"
+#include "base/messages.hpp"
+#include "base/temp_dir.hpp"
 #include "bench/process_memory.hpp"
 #include "link/framing.hpp"
 #include "link/remote_files.hpp"

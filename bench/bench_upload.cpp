@@ -23,9 +23,9 @@
 #include <vector>
 
 #include "addin/dispatch.hpp"
-#include "addin/messages.hpp"
-#include "addin/settings.hpp"
-#include "addin/temp_dir.hpp"
+#include "base/messages.hpp"
+#include "base/settings.hpp"
+#include "base/temp_dir.hpp"
 #include "article_generator.hpp"
 #include "bench/figures.hpp"
 #include "bench/floors.hpp"

@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "addin/messages.hpp"
+#include "base/messages.hpp"
 #include "catalogue/catalogue_database.hpp"
 #include "store/local_database.hpp"
 #include "catalogue/upload_state.hpp"

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "addin/temp_dir.hpp"
+#include "base/temp_dir.hpp"
 #include "catalogue/catalogue_database.hpp"
 #include "store/local_database.hpp"
 #include "catalogue/upload_state.hpp"

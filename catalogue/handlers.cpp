@@ -2,11 +2,11 @@
 // the host's parameters, in their order, before the operation runs.
 #include <string>
 
-#include "addin/messages.hpp"
-#include "addin/params.hpp"
-#include "addin/settings.hpp"
+#include "base/messages.hpp"
+#include "base/params.hpp"
+#include "base/settings.hpp"
 #include "catalogue/handlers.hpp"
-#include "addin/value.hpp"
+#include "base/value.hpp"
 #include "catalogue/upload.hpp"
 #include "catalogue/upload_state.hpp"
 #include "link/session.hpp"

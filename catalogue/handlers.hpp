@@ -2,7 +2,7 @@
 // the catalogue upload.
 #pragma once
 
-#include "addin/params.hpp"
+#include "base/params.hpp"
 
 namespace vtsd {
 

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "addin/temp_dir.hpp"
+#include "base/temp_dir.hpp"
 #include "catalogue/article_import.hpp"
 #include "catalogue/catalogue_database.hpp"
 #include "catalogue/finishing.hpp"

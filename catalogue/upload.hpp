@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "addin/messages.hpp"
+#include "base/messages.hpp"
 #include "link/session.hpp"
 
 namespace vtsd {

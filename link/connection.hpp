@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "addin/messages.hpp"
+#include "base/messages.hpp"
 #include "link/session.hpp"
 #include "platform/socket.hpp"
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "addin/value.hpp"
+#include "base/value.hpp"
 #include "link/messages.hpp"
 #include "platform/codepage.hpp"
 

@@ -1,6 +1,6 @@
 // Handlers of the terminal-connection methods Open and Close.
-#include "addin/messages.hpp"
-#include "addin/settings.hpp"
+#include "base/messages.hpp"
+#include "base/settings.hpp"
 #include "link/handlers.hpp"
 #include "link/connection.hpp"
 #include "link/messages.hpp"

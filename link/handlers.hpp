@@ -2,7 +2,7 @@
 // unloading do to the terminal session.
 #pragma once
 
-#include "addin/params.hpp"
+#include "base/params.hpp"
 
 namespace vtsd {
 

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <memory>
 
-#include "addin/messages.hpp"
+#include "base/messages.hpp"
 #include "platform/dialogs.hpp"
 #include "platform/socket.hpp"
 #include "platform/thread.hpp"

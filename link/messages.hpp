@@ -2,7 +2,7 @@
 // connection, remote files and transfers, the device test.
 #pragma once
 
-#include "addin/messages.hpp"
+#include "base/messages.hpp"
 
 namespace vtsd::link_text {
 

@@ -5,8 +5,8 @@
 #include <utility>
 #include <vector>
 
-#include "addin/progress.hpp"
-#include "addin/temp_dir.hpp"
+#include "base/progress.hpp"
+#include "base/temp_dir.hpp"
 #include "link/framing.hpp"
 #include "link/messages.hpp"
 #include "platform/files.hpp"

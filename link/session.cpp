@@ -3,7 +3,7 @@
 #include <exception>
 #include <utility>
 
-#include "addin/settings.hpp"
+#include "base/settings.hpp"
 #include "link/listener.hpp"
 #include "link/messages.hpp"
 

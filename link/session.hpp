@@ -18,8 +18,8 @@
 #include <memory>
 #include <string>
 
-#include "addin/messages.hpp"
-#include "addin/value.hpp"
+#include "base/messages.hpp"
+#include "base/value.hpp"
 #include "link/framing.hpp"
 #include "platform/socket.hpp"
 

@@ -1,6 +1,6 @@
 #include "link/terminal_identity.hpp"
 
-#include "addin/settings.hpp"
+#include "base/settings.hpp"
 #include "link/handlers.hpp"
 #include "link/framing.hpp"
 #include "link/messages.hpp"

@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "addin/temp_dir.hpp"
-#include "addin/settings.hpp"
+#include "base/temp_dir.hpp"
+#include "base/settings.hpp"
 #include "store/local_database.hpp"
 #include "link/terminal_identity.hpp"
 #include "link/remote_files.hpp"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "addin/messages.hpp"
+#include "base/messages.hpp"
 #include "link/session.hpp"
 
 namespace vtsd {

@@ -2,11 +2,11 @@
 // in order, then the operation.
 #include <string>
 
-#include "addin/messages.hpp"
-#include "addin/params.hpp"
-#include "addin/settings.hpp"
+#include "base/messages.hpp"
+#include "base/params.hpp"
+#include "base/settings.hpp"
 #include "selection/handlers.hpp"
-#include "addin/value.hpp"
+#include "base/value.hpp"
 #include "link/session.hpp"
 #include "selection/document_download.hpp"
 #include "selection/task_upload.hpp"

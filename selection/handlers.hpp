@@ -1,7 +1,7 @@
 // The selection task and document download driver methods.
 #pragma once
 
-#include "addin/params.hpp"
+#include "base/params.hpp"
 
 namespace vtsd {
 

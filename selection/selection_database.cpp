@@ -1,7 +1,7 @@
 #include "selection/selection_database.hpp"
 
-#include "addin/messages.hpp"
-#include "addin/temp_dir.hpp"
+#include "base/messages.hpp"
+#include "base/temp_dir.hpp"
 #include "store/local_database.hpp"
 #include "platform/files.hpp"
 

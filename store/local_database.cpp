@@ -8,7 +8,7 @@
 #include <cstring>
 #include <utility>
 
-#include "addin/temp_dir.hpp"
+#include "base/temp_dir.hpp"
 #include "platform/files.hpp"
 
 namespace vtsd {

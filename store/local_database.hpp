@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "addin/messages.hpp"
+#include "base/messages.hpp"
 
 struct sqlite3;
 struct sqlite3_stmt;

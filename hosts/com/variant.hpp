@@ -7,8 +7,8 @@
 
 #include <string>
 
-#include "addin/params.hpp"
-#include "addin/value.hpp"
+#include "base/params.hpp"
+#include "base/value.hpp"
 
 namespace vtsd::com {
 

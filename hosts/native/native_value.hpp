@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "addin/params.hpp"
-#include "addin/value.hpp"
+#include "base/params.hpp"
+#include "base/value.hpp"
 #include "hosts/native/abi.hpp"
 
 namespace vtsd::native {

@@ -1,8 +1,8 @@
 // Start-up, the call frame and the service methods.
 #include "addin/dispatch.hpp"
-#include "addin/settings.hpp"
-#include "addin/temp_dir.hpp"
-#include "tests/addin/support.hpp"
+#include "base/settings.hpp"
+#include "base/temp_dir.hpp"
+#include "tests/support/component_test.hpp"
 
 namespace vtsd::testing {
 namespace {

@@ -1,5 +1,5 @@
 // Name tables and the lookup methods of the host interface.
-#include "tests/addin/support.hpp"
+#include "tests/support/component_test.hpp"
 
 namespace vtsd::testing {
 namespace {

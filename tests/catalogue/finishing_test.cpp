@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "addin/messages.hpp"
+#include "base/messages.hpp"
 #include "catalogue/catalogue_database.hpp"
 #include "catalogue/finishing.hpp"
 #include "store/local_database.hpp"

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "addin/dispatch.hpp"
-#include "addin/settings.hpp"
+#include "base/settings.hpp"
 #include "catalogue/upload_state.hpp"
 #include "link/connection.hpp"
 #include "options.hpp"

@@ -30,7 +30,7 @@ import sys
 
 MARKS = {"1": 1, "2": 2, "3": 3, "4": 4, "5": 5, "6": 6, "7": 7, "8": 8, "9": 9,
          "*": 10, "~": 11, "№": 12}
-SOURCE_DIRS = ("addin", "link", "store", "catalogue", "selection", "platform")
+SOURCE_DIRS = ("base", "addin", "link", "store", "catalogue", "selection", "platform")
 DOC_LANGUAGES = ("ru", "en")
 PLACEHOLDER = "\x00"
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "addin/messages.hpp"
+#include "base/messages.hpp"
 #include "catalogue/article_import.hpp"
 #include "catalogue/catalogue_database.hpp"
 #include "catalogue/upload_state.hpp"

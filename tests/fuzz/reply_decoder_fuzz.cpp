@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <exception>
 
-#include "addin/messages.hpp"
+#include "base/messages.hpp"
 #include "link/framing.hpp"
 
 namespace {

@@ -13,7 +13,7 @@
 #include <iterator>
 #include <string>
 
-#include "addin/temp_dir.hpp"
+#include "base/temp_dir.hpp"
 
 namespace vtsd::fuzz {
 

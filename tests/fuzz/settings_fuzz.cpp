@@ -10,9 +10,9 @@
 
 #include "addin/component.hpp"
 #include "addin/dispatch.hpp"
-#include "addin/messages.hpp"
+#include "base/messages.hpp"
 #include "addin/names.hpp"
-#include "addin/settings.hpp"
+#include "base/settings.hpp"
 
 namespace {
 

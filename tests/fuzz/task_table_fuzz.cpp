@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "addin/messages.hpp"
+#include "base/messages.hpp"
 #include "platform/dialogs.hpp"
 #include "selection/selection_database.hpp"
 #include "selection/task_upload.hpp"

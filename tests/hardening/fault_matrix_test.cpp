@@ -24,10 +24,10 @@
 #include <vector>
 
 #include "addin/dispatch.hpp"
-#include "addin/messages.hpp"
+#include "base/messages.hpp"
 #include "addin/names.hpp"
-#include "addin/settings.hpp"
-#include "addin/temp_dir.hpp"
+#include "base/settings.hpp"
+#include "base/temp_dir.hpp"
 #include "catalogue/upload_state.hpp"
 #include "link/connection.hpp"
 #include "link/framing.hpp"

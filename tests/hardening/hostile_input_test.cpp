@@ -16,10 +16,10 @@
 #include <vector>
 
 #include "addin/dispatch.hpp"
-#include "addin/messages.hpp"
+#include "base/messages.hpp"
 #include "addin/names.hpp"
-#include "addin/settings.hpp"
-#include "addin/temp_dir.hpp"
+#include "base/settings.hpp"
+#include "base/temp_dir.hpp"
 #include "catalogue/article_import.hpp"
 #include "catalogue/catalogue_database.hpp"
 #include "link/terminal_identity.hpp"

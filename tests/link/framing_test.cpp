@@ -6,7 +6,7 @@
 #include <cstring>
 #include <thread>
 
-#include "addin/value.hpp"
+#include "base/value.hpp"
 #include "link/messages.hpp"
 #include "socket_pair.hpp"
 #include "tests/support/raised_text.hpp"

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "addin/dispatch.hpp"
-#include "addin/messages.hpp"
-#include "addin/settings.hpp"
+#include "base/messages.hpp"
+#include "base/settings.hpp"
 #include "fake_terminal.hpp"
 #include "link/connection.hpp"
 #include "link/framing.hpp"

@@ -9,8 +9,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "addin/temp_dir.hpp"
-#include "addin/value.hpp"
+#include "base/temp_dir.hpp"
+#include "base/value.hpp"
 #include "link/terminal_identity.hpp"
 #include "link/session.hpp"
 #include "link/framing.hpp"

@@ -2,7 +2,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "addin/temp_dir.hpp"
+#include "base/temp_dir.hpp"
 #include "link/terminal_identity.hpp"
 #include "link/remote_files.hpp"
 #include "link_fixture.hpp"

@@ -5,7 +5,7 @@
 #include <regex>
 #include <utility>
 
-#include "addin/temp_dir.hpp"
+#include "base/temp_dir.hpp"
 #include "platform/files.hpp"
 #include "selection/selection_database.hpp"
 #include "selection/task_upload.hpp"

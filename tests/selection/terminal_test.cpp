@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "addin/dispatch.hpp"
-#include "addin/settings.hpp"
+#include "base/settings.hpp"
 #include "documents.hpp"
 #include "link/connection.hpp"
 #include "options.hpp"

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "addin/messages.hpp"
+#include "base/messages.hpp"
 
 namespace vtsd::test {
 

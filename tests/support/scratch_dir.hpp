@@ -5,7 +5,7 @@
 #include <random>
 #include <string>
 
-#include "addin/temp_dir.hpp"
+#include "base/temp_dir.hpp"
 
 namespace vtsd::test {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "addin/messages.hpp"
+#include "base/messages.hpp"
 #include "catalogue/upload_state.hpp"
 #include "tests/support/raised_text.hpp"
 #include "tests/support/scratch_dir.hpp"

@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "addin/dispatch.hpp"
-#include "addin/messages.hpp"
-#include "addin/settings.hpp"
+#include "base/messages.hpp"
+#include "base/settings.hpp"
 #include "link/connection.hpp"
 #include "options.hpp"
 #include "simulator.hpp"

@@ -4,7 +4,7 @@
 
 #include <ostream>
 
-#include "addin/value.hpp"
+#include "base/value.hpp"
 
 namespace vtsd {
 inline void PrintTo(const Value& v, std::ostream* os) {

@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "addin/params.hpp"
-#include "addin/value.hpp"
+#include "base/params.hpp"
+#include "base/value.hpp"
 
 namespace vtsd::test {
 

@@ -15,8 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "addin/messages.hpp"
-#include "addin/temp_dir.hpp"
+#include "base/messages.hpp"
+#include "base/temp_dir.hpp"
 #include "platform/dialogs.hpp"
 #include "platform/win32/wide.hpp"
 #include "selection/selection_database.hpp"

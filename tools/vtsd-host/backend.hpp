@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "addin/value.hpp"
+#include "base/value.hpp"
 #include "tools/vtsd-host/dialog_script.hpp"
 
 namespace vtsd::host {

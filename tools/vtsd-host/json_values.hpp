@@ -8,7 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "addin/value.hpp"
+#include "base/value.hpp"
 #include "tools/vtsd-host/dialog_script.hpp"
 
 namespace vtsd::host {

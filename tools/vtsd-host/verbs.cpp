@@ -11,7 +11,7 @@
 
 #include <pugixml.hpp>
 
-#include "addin/progress.hpp"
+#include "base/progress.hpp"
 #include "platform/dialogs.hpp"
 
 namespace vtsd::host {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "addin/names.hpp"
-#include "addin/settings.hpp"
+#include "base/settings.hpp"
 #include "hosts/native/abi.hpp"
 #include "hosts/native/native_object.hpp"
 #include "hosts/native/native_value.hpp"

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "addin/messages.hpp"
-#include "addin/value.hpp"
+#include "base/messages.hpp"
+#include "base/value.hpp"
 
 namespace vtsd {
 

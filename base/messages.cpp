@@ -1,4 +1,4 @@
-#include "addin/messages.hpp"
+#include "base/messages.hpp"
 
 #include <atomic>
 

@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "addin/component.hpp"
-#include "addin/messages.hpp"
+#include "base/messages.hpp"
 #include "addin/names.hpp"
-#include "addin/params.hpp"
-#include "addin/value.hpp"
+#include "base/params.hpp"
+#include "base/value.hpp"
 #include "tests/support/value_print.hpp"
 #include "tests/support/vector_params.hpp"
 

@@ -1,4 +1,4 @@
-#include "addin/settings.hpp"
+#include "base/settings.hpp"
 
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>

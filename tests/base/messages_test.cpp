@@ -1,6 +1,6 @@
 // The mark-to-code mapping behind GetLastError, and raising in the language
 // in force.
-#include "tests/addin/support.hpp"
+#include "tests/support/component_test.hpp"
 
 namespace vtsd::testing {
 namespace {

@@ -1,4 +1,4 @@
-#include "addin/progress.hpp"
+#include "base/progress.hpp"
 
 #include <utility>
 

@@ -1,7 +1,7 @@
 // The connection settings: validators, SetParameter, properties, the
 // description texts and the required-settings check.
-#include "addin/settings.hpp"
-#include "tests/addin/support.hpp"
+#include "base/settings.hpp"
+#include "tests/support/component_test.hpp"
 
 namespace vtsd::testing {
 namespace {

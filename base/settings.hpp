@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <string>
 
-#include "addin/messages.hpp"
-#include "addin/params.hpp"
-#include "addin/value.hpp"
+#include "base/messages.hpp"
+#include "base/params.hpp"
+#include "base/value.hpp"
 
 namespace vtsd {
 

@@ -1,4 +1,4 @@
-#include "addin/temp_dir.hpp"
+#include "base/temp_dir.hpp"
 
 namespace vtsd {
 

@@ -1,7 +1,7 @@
 // Conversions of host values, as the handlers rely on them.
 #include <limits>
 
-#include "tests/addin/support.hpp"
+#include "tests/support/component_test.hpp"
 
 namespace vtsd {
 namespace {

@@ -1,4 +1,4 @@
-#include "addin/value.hpp"
+#include "base/value.hpp"
 
 #include <cctype>
 #include <cerrno>
