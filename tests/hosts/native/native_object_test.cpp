@@ -60,6 +60,8 @@ struct Ledger {
 };
 const MemoryManagerTable Ledger::kTable = {{}, &Ledger::Alloc, &Ledger::Free};
 
+// A text the platform passes; `text` must outlive the value.
+NativeValue Text(std::u16string&&) = delete;
 NativeValue Text(const std::u16string& text) {
   NativeValue v{};
   v.vt = kTypePwstr;
@@ -138,7 +140,8 @@ TEST_F(NativeObjectTest, CallAsFuncFillsParametersAndTheReturnValue) {
   EXPECT_EQ(TakeValueText(params[6]), "");
 
   // A failed method: return value 0 and false, its message in GetLastError.
-  NativeValue action = Text(u"x");
+  const std::u16string x = u"x";
+  NativeValue action = Text(x);
   ASSERT_FALSE(Language().CallAsFunc(Face(1), kDoAdditionalAction, &ret, &action, 1) &&
                ret.vt == kTypeI4 && ret.i4 != 0);
   EXPECT_EQ(ret.i4, 0);
@@ -171,7 +174,8 @@ TEST_F(NativeObjectTest, PropertiesTakeAndGiveTexts) {
 
   // A port that is no number is refused and reported in GetLastError; the
   // call itself succeeds, as through COM, so 1C raises no exception of its own.
-  NativeValue port = Text(u"port");
+  const std::u16string port_text = u"port";
+  NativeValue port = Text(port_text);
   EXPECT_TRUE(Language().SetPropVal(Face(1), kPropPortNumber, &port));
   NativeValue ret{};
   NativeValue message{};
