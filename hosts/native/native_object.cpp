@@ -1,6 +1,7 @@
 #include "hosts/native/native_object.hpp"
 
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -28,14 +29,15 @@ class PlatformConnection : public HostConnection {
   void* connection_;
 };
 
-// Everything behind the tables; the object owns it.
+// Everything behind the tables.
 struct ObjectState {
   Component component;
   PlatformMemory memory;
-  PlatformConnection* connection = nullptr;
-  ~ObjectState() { delete connection; }
+  std::unique_ptr<PlatformConnection> connection;
 };
 
+// The faces must start the object, so it stays a plain struct; it owns its
+// state and frees it with itself.
 struct NativeObject {
   NativeFaces faces;
   ObjectState* state;
@@ -105,9 +107,8 @@ void CompleteDestructor(void*) {}
 bool VTSD_NATIVE_CALL Init(void* self, void* connection) {
   return Guarded(false, [&] {
     ObjectState& s = *Owner<0>(self).state;
-    delete s.connection;
-    s.connection = new PlatformConnection(connection);
-    return s.component.Init(s.connection) == kS_OK;
+    s.connection = std::make_unique<PlatformConnection>(connection);
+    return s.component.Init(s.connection.get()) == kS_OK;
   });
 }
 
