@@ -206,7 +206,9 @@ SCENARIOS=("$ROOT"/tests/scenarios/*.jsonl "$ROOT"/tests/windows/scenarios/*.jso
 run_scenarios() {
   local run=$1 technology=${2:-com} sim=$ROOT/build/linux/bin/merxa-sim out last n_pass n_fail
   local host="$(wine_loader) $(bin_dir)/vtsd-host.exe"
-  [ "$technology" = native ] && host+=" --native $(winpath "$(bin_dir)/VemlarTSDNative.dll")"
+  # The runner splits the command the shell's way: the Windows path goes in
+  # single quotes, so that its backslashes stay.
+  [ "$technology" = native ] && host+=" --native '$(winpath "$(bin_dir)/VemlarTSDNative.dll")'"
   local args=(--host "$host" --wine-paths --platform windows --technology "$technology")
   [ -x "$sim" ] && args+=(--sim "$sim")
   out=$(python3 "$ROOT/tests/scenarios/run_scenarios.py" "${args[@]}" "${SCENARIOS[@]}" 2>&1)
