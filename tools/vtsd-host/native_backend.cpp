@@ -125,8 +125,9 @@ struct Connection {
 
 // ---- Values the platform passes ---------------------------------------------------------
 
-NativeChar* OwnText(const std::string& utf8) {
+NativeChar* OwnText(const std::string& utf8, uint32_t* length = nullptr) {
   const std::u16string text = platform::Utf16FromUtf8(utf8);
+  if (length != nullptr) *length = static_cast<uint32_t>(text.size());
   auto* chars = static_cast<NativeChar*>(std::calloc(text.size() + 1, sizeof(NativeChar)));
   if (chars == nullptr) throw BackendError("out of memory");
   std::memcpy(chars, text.data(), text.size() * sizeof(NativeChar));
@@ -153,8 +154,7 @@ NativeValue Incoming(const Value& value) {
       break;
     case Value::Kind::Text: {
       v.vt = kTypePwstr;
-      v.wstr.chars = OwnText(value.text_value());
-      v.wstr.length = static_cast<uint32_t>(platform::Utf16FromUtf8(value.text_value()).size());
+      v.wstr.chars = OwnText(value.text_value(), &v.wstr.length);
       break;
     }
     case Value::Kind::Object: v.vt = kTypeInterface; break;
