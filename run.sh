@@ -16,7 +16,7 @@ cd "$(dirname "$0")"
 ROOT=$(pwd)
 JOBS=${JOBS:-$(nproc)}
 
-LINUX_PACKAGES=(cmake ninja-build g++ pkg-config libsqlite3-dev libpcre2-dev libpugixml-dev
+LINUX_PACKAGES=(cmake ninja-build g++ pkg-config libsqlite3-dev libpcre2-dev libpugixml-dev libx11-dev libxft-dev
   nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev sqlite3 python3)
 
 log() { printf '==> %s\n' "$*" >&2; }

@@ -25,9 +25,9 @@
 #include "hosts/native/native_value.hpp"
 #include "platform/utf16.hpp"
 #include "tools/vtsd-host/backend.hpp"
+#include "tools/vtsd-host/window_automation.hpp"
 #if defined(_WIN32)
 #include "platform/win32/wide.hpp"
-#include "tools/vtsd-host/window_automation.hpp"
 #endif
 
 namespace vtsd::host {
@@ -187,19 +187,13 @@ class NativeBackend : public Backend {
     for (const NativeChar* p = list; *p != 0 && *p != u'|'; ++p) first.push_back(*p);
     if (create(first.c_str(), &object_) == 0 || object_ == nullptr) throw BackendError("GetClassObject failed");
     if (!InitDone().setMemManager(Face(0), memory_.face())) throw BackendError("setMemManager refused");
-#if defined(_WIN32)
-    // The component's windows are real windows here: the automation answers
-    // them from the script, as with the COM server.
+    // The component's windows are real windows (Win32, or X on Linux): the
+    // automation answers them from the script, as with the COM server.
     automation_ = std::make_unique<WindowAutomation>(dialogs);
-#else
-    (void)dialogs;
-#endif
   }
 
   ~NativeBackend() override {
-#if defined(_WIN32)
     automation_.reset();
-#endif
     if (object_ != nullptr) destroy_(&object_);
     // The library stays loaded: a thread the component left would run code
     // that is gone.
@@ -378,10 +372,10 @@ class NativeBackend : public Backend {
 
 #if defined(_WIN32)
   HMODULE library_ = nullptr;
-  std::unique_ptr<WindowAutomation> automation_;
 #else
   void* library_ = nullptr;
 #endif
+  std::unique_ptr<WindowAutomation> automation_;
   NativeFaces* object_ = nullptr;
   long (*destroy_)(NativeFaces**) = nullptr;
   RecordingMemory memory_;

@@ -1,5 +1,5 @@
-// Answers the component's windows the way a person would, on Windows: a
-// thread watches the top-level windows of this process, reads each dialog
+// Answers the component's windows the way a person would (the Win32 windows
+// on Windows, the X windows on Linux): a thread watches the top-level windows of this process, reads each dialog
 // that waits for the user (caption, text, button labels, list lines), takes
 // the next action from the DialogScript (which records it for the call's
 // output) and carries it out on the real window: select list lines, press a
