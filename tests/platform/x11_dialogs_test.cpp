@@ -167,7 +167,7 @@ class Viewer {
   // Keeps the picture as a 24-bit BMP in VTSD_SCREENSHOTS, when set.
   static void Keep(const Picture& p, const std::string& name) {
     const char* dir = std::getenv("VTSD_SCREENSHOTS");
-    if (dir == nullptr || *dir == '\0' || p.width == 0) return;
+    if (dir == nullptr || *dir == '\0' || name.empty() || p.width == 0) return;
     std::ofstream out(std::string(dir) + "/" + name + ".bmp", std::ios::binary);
     const int row = (p.width * 3 + 3) & ~3;
     auto put32 = [&](unsigned v) { out.write(reinterpret_cast<const char*>(&v), 4); };
@@ -269,6 +269,7 @@ struct BoxCase {
   BoxAnswer answer;
   DialogKind seen_as;
   std::vector<std::string> buttons;
+  const char* picture;  // kept in VTSD_SCREENSHOTS under this name; "" for none
 };
 
 TEST_F(X11DialogsTest, BoxesShowTheirTextsAndAnswerTheButtonPressed) {
@@ -276,17 +277,18 @@ TEST_F(X11DialogsTest, BoxesShowTheirTextsAndAnswerTheButtonPressed) {
       "В ТСД, задача подбора с именем Склад 1 уже существует. Удалить задачу и загрузить новую? Если нажать нет, то "
       "загрузка будет отменена.";
   const BoxCase cases[] = {
-      {"info-ok", BoxKind::Info, Press::Ok, BoxAnswer::Ok, DialogKind::Info, {"OK"}},
-      {"info-close", BoxKind::Info, Press::Close, BoxAnswer::Ok, DialogKind::Info, {"OK"}},
-      {"question-yes", BoxKind::Question, Press::Yes, BoxAnswer::Yes, DialogKind::Question, {"Yes", "No"}},
-      {"question-no", BoxKind::Question, Press::No, BoxAnswer::No, DialogKind::Question, {"Yes", "No"}},
+      {"info-ok", BoxKind::Info, Press::Ok, BoxAnswer::Ok, DialogKind::Info, {"OK"}, "linux-info-ru"},
+      {"info-close", BoxKind::Info, Press::Close, BoxAnswer::Ok, DialogKind::Info, {"OK"}, ""},
+      {"question-yes", BoxKind::Question, Press::Yes, BoxAnswer::Yes, DialogKind::Question, {"Yes", "No"},
+       "linux-replace-question-ru"},
+      {"question-no", BoxKind::Question, Press::No, BoxAnswer::No, DialogKind::Question, {"Yes", "No"}, ""},
   };
   for (const BoxCase& c : cases) {
     SCOPED_TRACE(c.name);
     script_.Queue({Act(c.press, {}, 400)});
     const std::string text = c.kind == BoxKind::Question ? replace : "Запустите обмен на ТСД";
     const BoxAnswer answer =
-        ShowAndTake(Box(c.kind, "Vemlar TSD", text, BoxAnswer::Closed), std::string("linux-") + c.name);
+        ShowAndTake(Box(c.kind, "Vemlar TSD", text, BoxAnswer::Closed), c.picture);
     EXPECT_EQ(answer, c.answer);
     const DialogEntry e = OnlyRecorded();
     EXPECT_EQ(e.kind, c.seen_as);
