@@ -4,11 +4,11 @@
 // display (or without the libraries) a box takes its safe answer at once and
 // the selection window reports that it could not be built; no call blocks.
 //
-// Each dialog keeps its own connection to the X server and runs its own
-// event loop on the calling thread, as the Windows ones run their message
-// loops. A box can be ended from another thread through its BoxCloser: the
-// close action only writes to a pipe the box's loop waits on, so no Xlib
-// call ever crosses threads.
+// The dialogs share the process's one connection to the X server; each runs
+// its own event loop on the calling thread, as the Windows ones run their
+// message loops, and receives the events of its own windows through its
+// mailbox. A box can be ended from another thread through its BoxCloser: the
+// close action only raises a flag and wakes the box's mailbox.
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -44,36 +44,16 @@ long NextWaitSerial() {
   return ++serial;
 }
 
-// A pipe another thread writes to, to end a box's wait.
-class WakePipe {
- public:
-  WakePipe() {
-    if (::pipe(fds_) != 0) fds_[0] = fds_[1] = -1;
-    for (int fd : fds_)
-      if (fd >= 0) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-  }
-  ~WakePipe() {
-    for (int fd : fds_)
-      if (fd >= 0) ::close(fd);
-  }
-  WakePipe(const WakePipe&) = delete;
-  WakePipe& operator=(const WakePipe&) = delete;
-  bool Valid() const { return fds_[0] >= 0; }
-  int ReadFd() const { return fds_[0]; }
-  void Wake() {
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(fds_[1], &byte, 1);
-  }
-
- private:
-  int fds_[2];
-};
-
-// Clears the box's close action however the box ends.
+// Ends a box's wait from another thread while the box is shown.
 class CloseActionScope {
  public:
-  CloseActionScope(BoxCloser* closer, WakePipe& wake) : closer_(closer) {
-    if (closer_) closer_->SetCloseAction([&wake] { wake.Wake(); });
+  CloseActionScope(BoxCloser* closer, x11::Mailbox& mailbox, std::atomic<bool>& closed) : closer_(closer) {
+    if (closer_) {
+      closer_->SetCloseAction([&mailbox, &closed] {
+        closed = true;
+        mailbox.Wake();
+      });
+    }
   }
   ~CloseActionScope() {
     if (closer_) closer_->SetCloseAction(nullptr);
@@ -278,38 +258,15 @@ class ListView {
   int anchor_ = -1;
 };
 
-// Waits for events of `c` (handing each to `handle` until it returns true)
-// and, when given, of `owner` (kept drawn while the box is up) and of the
-// pipe. False when the pipe woke it or the connection was lost.
-template <typename Handler, typename Owner>
-bool RunLoop(Connection& c, Handler handle, const WakePipe* wake, Owner* owner) {
-  while (true) {
-    {
-      std::lock_guard<std::recursive_mutex> lock(x11::Lock());
-      while (c.x().XPending(c.display()) > 0) {
-        XEvent e;
-        c.x().XNextEvent(c.display(), &e);
-        if (handle(e)) return true;
-      }
-      if (owner) owner->PumpModal();
-      c.x().XFlush(c.display());
-    }
-    pollfd fds[3] = {{c.Fd(), POLLIN, 0}, {-1, POLLIN, 0}, {-1, POLLIN, 0}};
-    if (wake) fds[1].fd = wake->ReadFd();
-    if (owner) fds[2].fd = owner->Fd();
-    if (::poll(fds, 3, -1) < 0) continue;
-    if (wake && (fds[1].revents & POLLIN)) return false;
-    if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) return false;
-  }
-}
-
 class SelectionWindow {
  public:
   static std::unique_ptr<SelectionWindow> Create(const SelectionWindowRequest& request) {
-    std::unique_ptr<Connection> c = Connection::Open();
-    if (!c) return nullptr;
+    Connection* c = Connection::Shared();
+    if (c == nullptr) return nullptr;
     std::lock_guard<std::recursive_mutex> lock(x11::Lock());
-    return std::unique_ptr<SelectionWindow>(new SelectionWindow(std::move(c), request));
+    std::unique_ptr<SelectionWindow> window(new SelectionWindow(*c, request));
+    if (!window->mailbox_.Valid()) return nullptr;
+    return window;
   }
 
   ~SelectionWindow() {
@@ -321,7 +278,6 @@ class SelectionWindow {
   }
 
   Window window() const { return window_; }
-  int Fd() const { return c_->Fd(); }
   bool Gone() const { return destroyed_; }
 
   SelectionWindowEvent Wait() {
@@ -331,8 +287,8 @@ class SelectionWindow {
       std::lock_guard<std::recursive_mutex> lock(x11::Lock());
       c_->SetCardinals(window_, x11::kWaitingProperty, {NextWaitSerial()});
     }
-    const bool done = RunLoop(
-        *c_, [&](XEvent& e) { return Handle(e, false, result); }, nullptr, static_cast<SelectionWindow*>(nullptr));
+    const bool done = c_->Run(
+        mailbox_, [&](XEvent& e) { return Handle(e, false, result); }, nullptr, nullptr);
     if (!done) destroyed_ = true;
     std::lock_guard<std::recursive_mutex> lock(x11::Lock());
     if (!destroyed_) {
@@ -346,16 +302,11 @@ class SelectionWindow {
   // is dropped, as an owner window is disabled under a box.
   void PumpModal() {
     SelectionWindowEvent ignored;
-    while (c_->x().XPending(c_->display()) > 0) {
-      XEvent e;
-      c_->x().XNextEvent(c_->display(), &e);
-      Handle(e, true, ignored);
-    }
-    c_->x().XFlush(c_->display());
+    mailbox_.Drain([&](XEvent& e) { Handle(e, true, ignored); });
   }
 
  private:
-  SelectionWindow(std::unique_ptr<Connection> c, const SelectionWindowRequest& request) : c_(std::move(c)) {
+  SelectionWindow(Connection& c, const SelectionWindowRequest& request) : c_(&c), mailbox_(c) {
     Connection& c_ref = *c_;
     window_ = c_ref.CreateTopLevel(request.caption, "WinForUser", Rect{350, 300, 234, 226}, None);
     list_ = std::make_unique<ListView>(c_ref, window_, Rect{0, 0, 234, 196}, request);
@@ -363,6 +314,9 @@ class SelectionWindow {
                                                  Rect{4, 199, 70, 25}, kButtonEvents));
     buttons_.push_back(std::make_unique<Control>(c_ref, window_, "Button", request.cancel_text,
                                                  Rect{170, 199, 60, 25}, kButtonEvents));
+    mailbox_.Add(window_);
+    mailbox_.Add(list_->window());
+    for (const auto& b : buttons_) mailbox_.Add(b->window());
     c_ref.x().XMapRaised(c_ref.display(), window_);
     c_ref.x().XFlush(c_ref.display());
   }
@@ -398,7 +352,8 @@ class SelectionWindow {
     return false;
   }
 
-  std::unique_ptr<Connection> c_;
+  Connection* c_;
+  x11::Mailbox mailbox_;
   Window window_ = None;
   std::unique_ptr<ListView> list_;
   std::vector<std::unique_ptr<Control>> buttons_;
@@ -410,9 +365,10 @@ class SelectionWindow {
 // own, owned by the selection window when one is given.
 BoxAnswer ShowBox(const MessageBoxRequest& request, BoxCloser* closer, SelectionWindow* owner) {
   if (closer && closer->IsClosed()) return BoxAnswer::Closed;
-  std::unique_ptr<Connection> c = Connection::Open();
-  WakePipe wake;
-  if (!c || !wake.Valid()) return request.safe_answer;
+  Connection* c = Connection::Shared();
+  if (c == nullptr) return request.safe_answer;
+  x11::Mailbox mailbox(*c);
+  if (!mailbox.Valid()) return request.safe_answer;
 
   const bool question = request.kind == BoxKind::Question;
   const std::vector<std::string> labels = question ? std::vector<std::string>{"Yes", "No"}
@@ -449,6 +405,9 @@ BoxAnswer ShowBox(const MessageBoxRequest& request, BoxCloser* closer, Selection
                                                   Rect{left, buttons_top, kButtonWidth, kButtonHeight}, kButtonEvents));
       left += kButtonWidth + kButtonGap;
     }
+    mailbox.Add(window);
+    mailbox.Add(label->window());
+    for (const auto& b : buttons) mailbox.Add(b->window());
     c->x().XMapRaised(d, window);
     c->SetCardinals(window, x11::kWaitingProperty, {NextWaitSerial()});
     c->x().XFlush(d);
@@ -465,9 +424,10 @@ BoxAnswer ShowBox(const MessageBoxRequest& request, BoxCloser* closer, Selection
 
     ButtonTracker tracker;
     BoxAnswer answer = BoxAnswer::Closed;
-    CloseActionScope close_action(closer, wake);
-    const bool answered = RunLoop(
-        *c,
+    std::atomic<bool> closed{false};
+    CloseActionScope close_action(closer, mailbox, closed);
+    const bool answered = c->Run(
+        mailbox,
         [&](XEvent& e) {
           if (e.type == Expose && e.xexpose.count == 0) {
             if (e.xany.window == window) draw_icon();
@@ -496,7 +456,10 @@ BoxAnswer ShowBox(const MessageBoxRequest& request, BoxCloser* closer, Selection
           }
           return false;
         },
-        &wake, owner);
+        [&] { return closed.load(); },
+        [&] {
+          if (owner) owner->PumpModal();
+        });
     lock.lock();
     buttons.clear();
     label.reset();

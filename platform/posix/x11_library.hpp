@@ -58,7 +58,6 @@ namespace vtsd::platform::x11 {
   F(XftDrawDestroy)           \
   F(XftDrawStringUtf8)        \
   F(XftColorAllocValue)       \
-  F(XftColorFree)             \
   F(XftTextExtentsUtf8)
 
 struct Library {

@@ -1,5 +1,7 @@
 #include "platform/posix/x11_toolkit.hpp"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -9,6 +11,8 @@ namespace vtsd::platform::x11 {
 namespace {
 // Fontconfig picks the face; every shipped sans face covers Cyrillic.
 constexpr const char* kFontNames[] = {"DejaVu Sans:pixelsize=12", "Sans:pixelsize=12", "fixed"};
+// How often a waiting dialog looks at Xlib's queue when its socket is quiet.
+constexpr int kQueueCheckMs = 50;
 }  // namespace
 
 std::recursive_mutex& Lock() {
@@ -16,15 +20,23 @@ std::recursive_mutex& Lock() {
   return lock;
 }
 
-std::unique_ptr<Connection> Connection::Open() {
+Connection* Connection::Shared() {
+  static Connection* shared = nullptr;
   const Library* x = Load();
   if (x == nullptr) return nullptr;
   std::lock_guard<std::recursive_mutex> lock(Lock());
+  if (shared != nullptr) return shared;
   Display* display = OpenDisplay(*x);
   if (display == nullptr) return nullptr;
-  std::unique_ptr<Connection> c(new Connection(*x, display));
-  if (!c->Prepare()) return nullptr;
-  return c;
+  auto c = new Connection(*x, display);
+  if (!c->Prepare()) {
+    // Nothing was drawn with it: closing it cannot meet the fault above.
+    x->XCloseDisplay(display);
+    delete c;
+    return nullptr;
+  }
+  shared = c;
+  return shared;
 }
 
 bool Connection::Prepare() {
@@ -57,20 +69,8 @@ unsigned long Connection::Pixel(unsigned short r, unsigned short g, unsigned sho
   if (!x_.XftColorAllocValue(display_, DefaultVisual(display_, screen), DefaultColormap(display_, screen), &value,
                              &color))
     return BlackPixel(display_, screen);
-  colors_.push_back(color);
   if (keep != nullptr) *keep = color;
   return color.pixel;
-}
-
-Connection::~Connection() {
-  std::lock_guard<std::recursive_mutex> lock(Lock());
-  const int screen = DefaultScreen(display_);
-  for (XftColor& color : colors_)
-    x_.XftColorFree(display_, DefaultVisual(display_, screen), DefaultColormap(display_, screen), &color);
-  // The font is not closed here: Xft frees its fonts when the display
-  // closes, and this Xft breaks the next connection's first requests when a
-  // font was closed just before its display.
-  x_.XCloseDisplay(display_);
 }
 
 int Connection::Fd() const { return x_.XConnectionNumber(display_); }
@@ -200,6 +200,86 @@ void Connection::DrawText(XftDraw* draw, const XftColor& color, int x, int basel
   if (text.empty()) return;
   x_.XftDrawStringUtf8(draw, &color, font_, x, baseline, reinterpret_cast<const FcChar8*>(text.data()),
                        static_cast<int>(text.size()));
+}
+
+bool Connection::Run(Mailbox& mailbox, const std::function<bool(XEvent&)>& handle,
+                     const std::function<bool()>& stop, const std::function<void()>& idle) {
+  while (true) {
+    {
+      std::lock_guard<std::recursive_mutex> lock(Lock());
+      while (!mailbox.events_.empty()) {
+        XEvent e = mailbox.events_.front();
+        mailbox.events_.pop_front();
+        if (handle(e)) return true;
+      }
+      while (x_.XPending(display_) > 0) {
+        XEvent e;
+        x_.XNextEvent(display_, &e);
+        const auto route = routes_.find(e.xany.window);
+        if (route == routes_.end()) continue;  // a window already gone
+        if (route->second == &mailbox) {
+          if (handle(e)) return true;
+        } else {
+          route->second->events_.push_back(e);
+          route->second->Wake();
+        }
+      }
+      if (idle) idle();
+      x_.XFlush(display_);
+    }
+    if (stop && stop()) return false;
+    // Another thread's request may have read events into Xlib's queue
+    // after the loop above emptied it, and the socket then stays quiet: the
+    // time-out looks at that queue again.
+    pollfd fds[2] = {{Fd(), POLLIN, 0}, {mailbox.fds_[0], POLLIN, 0}};
+    if (::poll(fds, 2, kQueueCheckMs) < 0) continue;
+    if (fds[1].revents & POLLIN) {
+      char bytes[64];
+      while (::read(mailbox.fds_[0], bytes, sizeof bytes) > 0) {
+      }
+    }
+    if (stop && stop()) return false;
+    if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) return false;
+  }
+}
+
+Mailbox::Mailbox(Connection& c) : c_(c) {
+  if (::pipe(fds_) != 0) {
+    fds_[0] = fds_[1] = -1;
+    return;
+  }
+  for (int fd : fds_) {
+    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    ::fcntl(fd, F_SETFL, O_NONBLOCK);
+  }
+}
+
+Mailbox::~Mailbox() {
+  {
+    std::lock_guard<std::recursive_mutex> lock(Lock());
+    for (Window w : windows_) c_.routes_.erase(w);
+  }
+  for (int fd : fds_)
+    if (fd >= 0) ::close(fd);
+}
+
+void Mailbox::Add(Window window) {
+  c_.routes_[window] = this;
+  windows_.push_back(window);
+}
+
+void Mailbox::Wake() {
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t n = ::write(fds_[1], &byte, 1);
+}
+
+void Mailbox::Drain(const std::function<void(XEvent&)>& handle) {
+  std::lock_guard<std::recursive_mutex> lock(Lock());
+  while (!events_.empty()) {
+    XEvent e = events_.front();
+    events_.pop_front();
+    handle(e);
+  }
 }
 
 Control::Control(Connection& c, Window parent, const char* res_name, const std::string& text, const Rect& rect,

@@ -1,11 +1,14 @@
-// The few pieces the Linux dialogs are drawn with: a connection to the X
-// server with its font, colours and atoms (one per open dialog, so a box
-// shown by the listener thread never shares a connection with the selection
-// window), and child windows for the controls. Each control is a window of
+// The few pieces the Linux dialogs are drawn with: the process's one
+// connection to the X server with its font, colours and atoms; mailboxes
+// that hand each dialog the events of its own windows, whichever thread read
+// them; and child windows for the controls. Each control is a window of
 // its own whose class ("Button", "Static", "ListBox") and UTF-8 name carry
 // what it shows, so a window can be read back the way a person reads it.
 #pragma once
 
+#include <deque>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -31,12 +34,17 @@ constexpr const char kSelectedProperty[] = "_VTSD_SELECTED";  // CARDINAL[]: sel
 constexpr const char kListViewProperty[] = "_VTSD_LIST_VIEW";  // CARDINAL[3]: multiple, top line, line height
 constexpr const char kWindowClass[] = "VemlarTSD";
 
+class Mailbox;
+
+// Opened on the first window and kept for the process's life: the dialogs
+// shown by any thread share it. It is never closed: this Xft breaks the next
+// connection of the process when one that had a font is closed, and keeping
+// one connection keeps one font.
 class Connection {
  public:
   // Null when there is no display, the libraries are missing or no font
-  // can be opened.
-  static std::unique_ptr<Connection> Open();
-  ~Connection();
+  // can be opened (tried again on the next call).
+  static Connection* Shared();
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
@@ -74,7 +82,16 @@ class Connection {
   void Frame(Window window, GC gc, unsigned long pixel, const Rect& rect);
   void DrawText(XftDraw* draw, const XftColor& color, int x, int baseline, const std::string& text);
 
+  // Runs the events of `mailbox`'s windows through `handle` until it returns
+  // true (then true), or until `stop` says so after the mailbox was woken
+  // (then false); false too when the server is gone. Events of other
+  // dialogs read meanwhile go to their mailboxes; `idle` runs after each
+  // batch. Called without the lock held.
+  bool Run(Mailbox& mailbox, const std::function<bool(XEvent&)>& handle, const std::function<bool()>& stop,
+           const std::function<void()>& idle);
+
  private:
+  friend class Mailbox;
   Connection(const Library& x, Display* display) : x_(x), display_(display) {}
   bool Prepare();
   unsigned long Pixel(unsigned short r, unsigned short g, unsigned short b, XftColor* keep);
@@ -83,7 +100,31 @@ class Connection {
   Display* display_;
   XftFont* font_ = nullptr;
   Atom delete_window_ = None, protocols_ = None;
-  std::vector<XftColor> colors_;
+  std::map<Window, Mailbox*> routes_;  // under Lock()
+};
+
+// The events of one dialog's windows, and a pipe that wakes the thread
+// waiting for them (another dialog's thread read them, or Wake() was called).
+class Mailbox {
+ public:
+  explicit Mailbox(Connection& c);
+  ~Mailbox();
+  Mailbox(const Mailbox&) = delete;
+  Mailbox& operator=(const Mailbox&) = delete;
+  bool Valid() const { return fds_[0] >= 0; }
+  // Routes the events of this window here (call with the lock held).
+  void Add(Window window);
+  // Thread-safe; needs no lock.
+  void Wake();
+  // Handles the events already routed here, under the lock.
+  void Drain(const std::function<void(XEvent&)>& handle);
+
+ private:
+  friend class Connection;
+  Connection& c_;
+  int fds_[2] = {-1, -1};
+  std::deque<XEvent> events_;  // under Lock()
+  std::vector<Window> windows_;
 };
 
 // A control: a child window with its Xft drawing surface and GC.

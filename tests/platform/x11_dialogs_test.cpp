@@ -419,25 +419,5 @@ TEST_F(X11DialogsTest, WindowStaysOpenAcrossItsNoticeAndExitQuestion) {
   EXPECT_FALSE(viewer_.AnyDialogMapped());
 }
 
-// Without a display nothing waits: a box takes its safe answer and the
-// selection window reports that it could not be built.
-TEST(X11DialogsWithoutDisplay, AnswerAtOnce) {
-  const char* saved = std::getenv("DISPLAY");
-  const std::string keep = saved ? saved : "";
-  for (const char* display : {"", ":9999"}) {
-    SCOPED_TRACE(display);
-    ::setenv("DISPLAY", display, 1);
-    EXPECT_EQ(DefaultDialogProvider().ShowMessageBox(Box(BoxKind::Question, "Vemlar TSD", "?", BoxAnswer::No), nullptr),
-              BoxAnswer::No);
-    EXPECT_EQ(DefaultDialogProvider().ShowMessageBox(Box(BoxKind::Info, "Vemlar TSD", "i", BoxAnswer::Ok), nullptr),
-              BoxAnswer::Ok);
-    const SelectionWindowEvent event = DefaultDialogProvider().WaitSelectionWindow(Selection(true, {"a"}, true));
-    EXPECT_EQ(event.kind, SelectionWindowEvent::Ok);
-    EXPECT_EQ(event.selected, std::vector<int>{-1});
-    DefaultDialogProvider().CloseSelectionWindow();
-  }
-  if (saved) ::setenv("DISPLAY", keep.c_str(), 1);
-}
-
 }  // namespace
 }  // namespace vtsd::platform

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "selection/selection_window.hpp"
 #include "tests/selection/fixtures.hpp"
 
@@ -182,14 +184,17 @@ TEST_F(SelectionWindowTest, ChoiceOutsideTheListRaisesAndReleasesTheWindow) {
 namespace vtsd {
 namespace {
 
-// Without a provider nobody can answer: the window ends as a cancel at once
-// instead of asking the same question forever.
-TEST(SelectionWindowDefault, NobodyToAnswerEndsAsCancel) {
+// The default provider draws on the X display; without one the window
+// cannot be built, and the call says so at once instead of waiting for an
+// answer nobody can give.
+TEST(SelectionWindowDefault, WithoutADisplayTheWindowCannotBeBuilt) {
   platform::InstallDialogProvider(nullptr);
+  ::unsetenv("DISPLAY");
   SelectionWindowState().isCancelled = false;
   std::string out = "x";
-  ShowSelectionWindow(true, {"Orders", "Podbor"}, out);
-  EXPECT_TRUE(SelectionWindowState().isCancelled);
+  EXPECT_EQ(test::RaisedText([&] { ShowSelectionWindow(true, {"Orders", "Podbor"}, out); }),
+            "№Ошибка при построение окна выбора строк");
+  EXPECT_FALSE(SelectionWindowState().isRunning);
   EXPECT_EQ(out, "");
 }
 
