@@ -25,6 +25,7 @@
 constexpr Window kNoWindow = None;
 #undef None
 
+#include "tests/support/dialog_action.hpp"
 #include "tools/vtsd-host/dialog_script.hpp"
 #include "tools/vtsd-host/window_automation.hpp"
 
@@ -78,14 +79,7 @@ std::string XvfbEnvironment::display_;
 
 const auto* const kXvfb = ::testing::AddGlobalTestEnvironment(new XvfbEnvironment);
 
-DialogAction Act(Press press, std::vector<std::string> choose = {}, int after_ms = 0) {
-  DialogAction a;
-  a.press = press;
-  a.choose = std::move(choose);
-  a.has_choose = !a.choose.empty();
-  a.after_ms = after_ms;
-  return a;
-}
+using test::Act;
 
 // A connection of the test's own, to find and photograph windows.
 class Viewer {

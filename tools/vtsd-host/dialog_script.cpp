@@ -1,5 +1,6 @@
 #include "tools/vtsd-host/dialog_script.hpp"
 
+#include <algorithm>
 #include <utility>
 
 namespace vtsd::host {
@@ -87,6 +88,27 @@ bool PressFromText(const std::string& text, DialogAction::Press& press) {
     }
   }
   return false;
+}
+
+std::vector<int> ChosenLines(const std::vector<std::string>& items, const std::vector<std::string>& choose,
+                             bool single) {
+  std::vector<bool> taken(items.size(), false);
+  std::vector<int> chosen;
+  for (const std::string& text : choose) {
+    for (size_t i = 0; i < items.size(); ++i) {
+      if (!taken[i] && items[i] == text) {
+        if (single) {
+          std::fill(taken.begin(), taken.end(), false);
+          chosen.clear();
+        }
+        taken[i] = true;
+        chosen.push_back(static_cast<int>(i));
+        break;
+      }
+    }
+  }
+  std::sort(chosen.begin(), chosen.end());
+  return chosen;
 }
 
 }  // namespace vtsd::host

@@ -68,4 +68,10 @@ const char* PressText(DialogAction::Press press);
 // False when the text names no action.
 bool PressFromText(const std::string& text, DialogAction::Press& press);
 
+// The lines of `items` an action's `choose` names, in ascending order: the
+// first not yet chosen line of each text; a single-selection list keeps only
+// the last one chosen.
+std::vector<int> ChosenLines(const std::vector<std::string>& items, const std::vector<std::string>& choose,
+                             bool single);
+
 }  // namespace vtsd::host

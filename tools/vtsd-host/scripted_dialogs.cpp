@@ -112,21 +112,7 @@ platform::SelectionWindowEvent ScriptedDialogProvider::WaitSelectionWindow(
     case Press::Ok:
     case Press::Yes: {
       event.kind = platform::SelectionWindowEvent::Ok;
-      std::vector<bool> taken(request.items.size(), false);
-      for (const std::string& text : action.choose) {
-        for (size_t i = 0; i < request.items.size(); ++i) {
-          if (!taken[i] && request.items[i] == text) {
-            if (request.choose_source) {
-              std::fill(taken.begin(), taken.end(), false);
-              event.selected.clear();
-            }
-            taken[i] = true;
-            event.selected.push_back(static_cast<int>(i));
-            break;
-          }
-        }
-      }
-      std::sort(event.selected.begin(), event.selected.end());
+      event.selected = ChosenLines(request.items, action.choose, request.choose_source);
       break;
     }
     case Press::Cancel:

@@ -208,29 +208,6 @@ class Screen {
   const XTest& test_;
 };
 
-// The lines the action chooses, by text: the first not yet chosen line of
-// each text; a single-selection list keeps only the last one chosen.
-std::vector<int> ChosenLines(const std::vector<std::string>& items, const std::vector<std::string>& choose,
-                             bool single) {
-  std::vector<bool> taken(items.size(), false);
-  std::vector<int> chosen;
-  for (const std::string& text : choose) {
-    for (size_t i = 0; i < items.size(); ++i) {
-      if (!taken[i] && items[i] == text) {
-        if (single) {
-          std::fill(taken.begin(), taken.end(), false);
-          chosen.clear();
-        }
-        taken[i] = true;
-        chosen.push_back(static_cast<int>(i));
-        break;
-      }
-    }
-  }
-  std::sort(chosen.begin(), chosen.end());
-  return chosen;
-}
-
 // Waits until `done` holds (the component has taken the events), at most a
 // few seconds.
 template <typename Condition>

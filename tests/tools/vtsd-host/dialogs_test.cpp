@@ -6,6 +6,7 @@
 #include <chrono>
 #include <thread>
 
+#include "tests/support/dialog_action.hpp"
 #include "tools/vtsd-host/scripted_dialogs.hpp"
 
 namespace vtsd::host {
@@ -35,14 +36,7 @@ platform::SelectionWindowRequest Window(bool source, std::vector<std::string> it
   return r;
 }
 
-DialogAction Act(Press press, std::vector<std::string> choose = {}, int after_ms = 0) {
-  DialogAction a;
-  a.press = press;
-  a.choose = std::move(choose);
-  a.has_choose = !a.choose.empty();
-  a.after_ms = after_ms;
-  return a;
-}
+using test::Act;
 
 class DialogsTest : public ::testing::Test {
  protected:
