@@ -82,6 +82,7 @@ test_sanitizers() {
   cmake --build "$ROOT/build/asan" -j "$JOBS"
   log "Linux test suites under AddressSanitizer and UndefinedBehaviorSanitizer"
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    LSAN_OPTIONS=suppressions=$ROOT/tests/support/lsan_suppressions.txt \
     ctest --test-dir "$ROOT/build/asan" --output-on-failure -j "$JOBS" --timeout 1500
 }
 
