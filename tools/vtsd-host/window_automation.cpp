@@ -146,15 +146,6 @@ void ClickButton(HWND parent, HWND button) {
 
 }  // namespace
 
-WindowAutomation::WindowAutomation(DialogScript& script) : script_(script) {
-  thread_ = std::thread([this] { Run(); });
-}
-
-WindowAutomation::~WindowAutomation() {
-  stop_ = true;
-  if (thread_.joinable()) thread_.join();
-}
-
 void WindowAutomation::Run() {
   // Per window: whether the harness has acted on its current wait.
   std::map<HWND, bool> acted;

@@ -258,15 +258,6 @@ void SelectLines(Screen& s, const Child& list, const std::vector<int>& lines, bo
 
 }  // namespace
 
-WindowAutomation::WindowAutomation(DialogScript& script) : script_(script) {
-  thread_ = std::thread([this] { Run(); });
-}
-
-WindowAutomation::~WindowAutomation() {
-  stop_ = true;
-  if (thread_.joinable()) thread_.join();
-}
-
 void WindowAutomation::Run() {
   const x11::Library* x = x11::Load();
   Display* d = x ? x11::OpenDisplay(*x) : nullptr;
