@@ -3,8 +3,9 @@
 # 32-bit code (says which in one line); where it does, installs the i386
 # cross compiler and Debian's i386 builds of the libraries, builds
 # build/linux-i386 (the library and an i386 vtsd-host), checks what the
-# library exports and needs, and runs the shared scenarios through it. Where
-# it cannot, the same checks are counted as skipped. The last line is
+# library exports and needs, and runs the shared scenarios and a sample of
+# the host fault matrix through it. Where it cannot, the same checks are
+# counted as skipped. The last line is
 #   linux i386: N passed, M failed, K skipped
 # With --build it only builds (cross-building needs no 32-bit execution).
 set -uo pipefail
@@ -44,14 +45,14 @@ fi
 
 if ! probe_32bit; then
   echo "32-bit code: this machine cannot run it (an i386 program did not return 42); the i386 library's tests are skipped"
-  SKIPPED=$((1 + ${#SCENARIOS[@]}))
+  SKIPPED=$((2 + ${#SCENARIOS[@]}))
   result
   exit
 fi
 echo "32-bit code: this machine runs it (an i386 program returned 42); the i386 library is tested"
 
 if ! build; then
-  FAILED=$((1 + ${#SCENARIOS[@]}))
+  FAILED=$((2 + ${#SCENARIOS[@]}))
   result
   exit
 fi
@@ -75,5 +76,18 @@ if [ -z "$n_pass" ]; then
   FAILED=$((FAILED + ${#SCENARIOS[@]}))
 else
   PASSED=$((PASSED + n_pass)) FAILED=$((FAILED + n_fail)) SKIPPED=$((SKIPPED + n_skip))
+fi
+
+# Every fault kind at a sample of points (the x86-64 library runs a denser
+# sample, the in-process matrix every point), each retried on the same
+# component object with the terminal's files compared by content.
+log "host fault matrix through the Native API library (Linux i386, sampled)"
+if "$ROOT/tests/support/with_xvfb.sh" python3 "$ROOT/tests/hardening/host_fault_matrix.py" \
+  --host "$BUILD/bin/vtsd-host --native $BUILD/bin/libVemlarTSDNative.so" \
+  --sim "$ROOT/build/linux/bin/merxa-sim" --platform linux \
+  --sample close=6 --sample garbage=8 --sample zero=6 --sample stall=16 --late-points 1; then
+  PASSED=$((PASSED + 1))
+else
+  FAILED=$((FAILED + 1))
 fi
 result
