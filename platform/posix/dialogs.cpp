@@ -9,9 +9,6 @@
 // message loops, and receives the events of its own windows through its
 // mailbox. A box can be ended from another thread through its BoxCloser: the
 // close action only raises a flag and wakes the box's mailbox.
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
 #include <X11/keysym.h>
 
 #include <algorithm>

@@ -207,13 +207,10 @@ bool Connection::Run(Mailbox& mailbox, const std::function<bool(XEvent&)>& handl
   while (true) {
     {
       std::lock_guard<std::recursive_mutex> lock(Lock());
-      while (!mailbox.events_.empty()) {
-        XEvent e = mailbox.events_.front();
-        mailbox.events_.pop_front();
+      XEvent e;
+      while (mailbox.Take(e))
         if (handle(e)) return true;
-      }
       while (x_.XPending(display_) > 0) {
-        XEvent e;
         x_.XNextEvent(display_, &e);
         const auto route = routes_.find(e.xany.window);
         if (route == routes_.end()) continue;  // a window already gone
@@ -227,7 +224,6 @@ bool Connection::Run(Mailbox& mailbox, const std::function<bool(XEvent&)>& handl
       if (idle) idle();
       x_.XFlush(display_);
     }
-    if (stop && stop()) return false;
     // Another thread's request may have read events into Xlib's queue
     // after the loop above emptied it, and the socket then stays quiet: the
     // time-out looks at that queue again.
@@ -273,13 +269,17 @@ void Mailbox::Wake() {
   [[maybe_unused]] const ssize_t n = ::write(fds_[1], &byte, 1);
 }
 
+bool Mailbox::Take(XEvent& e) {
+  if (events_.empty()) return false;
+  e = events_.front();
+  events_.pop_front();
+  return true;
+}
+
 void Mailbox::Drain(const std::function<void(XEvent&)>& handle) {
   std::lock_guard<std::recursive_mutex> lock(Lock());
-  while (!events_.empty()) {
-    XEvent e = events_.front();
-    events_.pop_front();
-    handle(e);
-  }
+  XEvent e;
+  while (Take(e)) handle(e);
 }
 
 Control::Control(Connection& c, Window parent, const char* res_name, const std::string& text, const Rect& rect,

@@ -50,7 +50,6 @@ class Connection {
 
   const Library& x() const { return x_; }
   Display* display() const { return display_; }
-  int Fd() const;
   XftFont* font() const { return font_; }
   int LineHeight() const { return font_->ascent + font_->descent; }
 
@@ -94,6 +93,7 @@ class Connection {
   friend class Mailbox;
   Connection(const Library& x, Display* display) : x_(x), display_(display) {}
   bool Prepare();
+  int Fd() const;
   unsigned long Pixel(unsigned short r, unsigned short g, unsigned short b, XftColor* keep);
 
   const Library& x_;
@@ -121,6 +121,9 @@ class Mailbox {
 
  private:
   friend class Connection;
+  // The oldest event routed here, under the lock.
+  bool Take(XEvent& e);
+
   Connection& c_;
   int fds_[2] = {-1, -1};
   std::deque<XEvent> events_;  // under Lock()
