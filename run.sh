@@ -70,7 +70,7 @@ test_linux() {
     "$ROOT/tests/support/with_xvfb.sh" python3 "$ROOT/tests/hardening/host_fault_matrix.py" \
       --host "$ROOT/build/linux/bin/vtsd-host --native $ROOT/build/linux/bin/libVemlarTSDNative.so" \
       --sim "$ROOT/build/linux/bin/merxa-sim" --platform linux \
-      --sample close=4 --sample garbage=6 --sample zero=3 --sample stall=8 --late-points 1
+      --sampled dense
   fi
   log "the Native API library for Linux i386"
   "$ROOT/tests/hosts/native/run_i386.sh"

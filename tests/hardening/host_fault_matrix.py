@@ -5,7 +5,8 @@ terminal simulator that fails at each request of the method's exchange.
     host_fault_matrix.py --host "CMD" --sim MERXA_SIM [--wine-paths]
                          [--platform linux|windows]
                          [--faults close,stall,garbage,zero,late]
-                         [--sample KIND=STEP ...] [--late-points K,...]
+                         [--sampled dense|sparse] [--sample KIND=STEP ...]
+                         [--late-points K,...]
 
 The clean run of each method counts its requests n (from the simulator's
 request log); then for each fault kind and each k in 1..n (or the sample of
@@ -41,6 +42,13 @@ CATALOGUE = ('<?xml version="1.0" encoding="utf-8"?>\r\n<Table>\r\n'
              '<Record Articule="4601" Name="Tea" Unit="pcs" Price="10.50"/>\r\n'
              '<Record Articule="4602" Name="Coffee" Unit="pcs" Price="7"/>\r\n</Table>')
 DOCUMENTS = json.dumps({"documents": [{"name": "Order A", "key": "A1", "lines": [["100", "1"], ["101", "2"]]}]})
+
+# The samples the test runs use. A stall or a late reply costs seconds per
+# point; the in-process matrix of the Linux suites tries every point.
+SAMPLINGS = {
+    "dense": {"steps": {"close": 4, "garbage": 6, "zero": 3, "stall": 8}, "late_points": "1"},
+    "sparse": {"steps": {"close": 6, "garbage": 8, "zero": 6, "stall": 16}, "late_points": "1"},
+}
 
 OPERATIONS = {
     "UploadTable": {
@@ -143,10 +151,16 @@ def main():
                              "(a stall or a late reply costs seconds per point)")
     parser.add_argument("--late-points", default="",
                         help="for late replies, only these requests of each method (1-based)")
+    parser.add_argument("--sampled", choices=sorted(SAMPLINGS),
+                        help="a named sample of every fault kind (dense: a 64-bit build's run, "
+                             "sparse: a 32-bit one's); --sample and --late-points given as well win")
     parser.add_argument("--late-ms", type=int, default=35000,
                         help="how late a late reply comes; longer than the driver's exchange limit")
     args = parser.parse_args()
     steps = {}
+    if args.sampled:
+        steps.update(SAMPLINGS[args.sampled]["steps"])
+        args.late_points = args.late_points or SAMPLINGS[args.sampled]["late_points"]
     for item in args.sample:
         kind, _, step = item.partition("=")
         steps[kind] = max(1, int(step))

@@ -85,7 +85,7 @@ log "host fault matrix through the Native API library (Linux i386, sampled)"
 if "$ROOT/tests/support/with_xvfb.sh" python3 "$ROOT/tests/hardening/host_fault_matrix.py" \
   --host "$BUILD/bin/vtsd-host --native $BUILD/bin/libVemlarTSDNative.so" \
   --sim "$ROOT/build/linux/bin/merxa-sim" --platform linux \
-  --sample close=6 --sample garbage=8 --sample zero=6 --sample stall=16 --late-points 1; then
+  --sampled sparse; then
   PASSED=$((PASSED + 1))
 else
   FAILED=$((FAILED + 1))
