@@ -74,6 +74,8 @@ test_linux() {
   fi
   log "the Native API library for Linux i386"
   "$ROOT/tests/hosts/native/run_i386.sh"
+  log "the Linux Native API libraries loaded on an older glibc (Debian 11)"
+  "$ROOT/tests/hosts/native/run_old_glibc.sh"
 }
 
 # The Linux suites again under AddressSanitizer and UndefinedBehaviorSanitizer;
