@@ -210,12 +210,20 @@ bool FillPackageBarcodes() {
 std::string SettingsTableName(const std::string& app_version) {
   const std::vector<std::string> chars = Characters(app_version);
   if (chars.size() < 5) return std::string();
+  // The application's versions are made of digits, letters and points; a
+  // version text with anything else (it comes from the terminal) names no
+  // table the driver may change.
+  for (size_t i : {0, 2, 3, 4}) {
+    const char c = chars[i].size() == 1 ? chars[i][0] : '\0';
+    const bool ok = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '.' || c == '_';
+    if (!ok) return std::string();
+  }
   return "Merxa_" + chars[0] + "_" + chars[2] + chars[3] + chars[4];
 }
 
 bool UpdateFieldCaptions(const std::string& app_version) {
   if (!platform::FileExists(TempPath(kSettingsFileName))) Raise(kSettingsMissing);
-  LocalDatabase db = OpenLocalDatabase(kSettingsFileName, kSettingsOpen);
+  LocalDatabase db = OpenTerminalDatabase(kSettingsFileName, kSettingsOpen);
   db.Begin(kSettingsUpdate);
 
   // A version text too short to name the table cannot address any row.

@@ -35,7 +35,8 @@ bool FillPackageBarcodes();
 
 // The settings table of the terminal application named by a version text:
 // "Merxa_" + its 1st character + "_" + its 3rd, 4th and 5th. Empty when the
-// text has fewer than five characters.
+// text has fewer than five characters, or when one of those is not an ASCII
+// letter, digit, point or underscore.
 std::string SettingsTableName(const std::string& app_version);
 
 // Writes FieldCaptions and the attribute numbers of the price and the name

@@ -33,6 +33,9 @@ const Msg kDuplicateSuffix{". Такая ситуация невозможна, 
                            ". Such a situation is not possible, remove one of the tasks"};
 const Msg kQueryFailed{"№Ошибка при получение данных из SQL бд",
                        "№An error occurred while retrieving data from SQL database"};
+const Msg kDamagedPrefix{"№Документ ", "№The document "};
+const Msg kDamagedSuffix{" на ТСД повреждён: драйвер не может его прочитать.",
+                         " on the TSD is damaged: the driver cannot read it."};
 }  // namespace download_text
 
 namespace {
@@ -71,7 +74,7 @@ class DocumentFile {
       const Language language = GetMessageLanguage();
       RaiseText(text::kFileMissingPrefix.Text(language) + file_name + text::kFileMissingSuffix);
     }
-    return OpenLocalDatabase(file_name, open_failure);
+    return OpenTerminalDatabase(file_name, open_failure);
   }
 
   std::string open_ru_;
@@ -87,7 +90,8 @@ void AppendRecord(std::string& xml, const std::string& articule, const std::stri
   xml += "/>";
 }
 
-// The suffix of a document's table: the one Registry row of that name.
+// The suffix of a document's table: the one Registry row of that name. A
+// suffix no terminal writes names no table the driver may read.
 std::string RealNameOf(LocalDatabase& db, const std::string& name) {
   LocalQuery rows =
       db.Query("Select RealName From Registry where Name=" + QuoteSqlText(name), text::kQueryFailed);
@@ -98,8 +102,38 @@ std::string RealNameOf(LocalDatabase& db, const std::string& name) {
     RaiseText(text::kDuplicatePrefix.Text(language) + QuoteSqlText(name) +
               text::kDuplicateSuffix.Text(language));
   }
+  if (!IsTaskTableSuffix(real_name)) db.RaiseDamaged();
   return real_name;
 }
+
+// What the texts read from one file may add up to. A file cannot honestly
+// hold more text than its own size (UTF-16 stored text grows by at most a
+// half as UTF-8); a schema that makes values of nothing (defaults, generated
+// columns) could otherwise fill the memory from a few kilobytes.
+class TextBudget {
+ public:
+  explicit TextBudget(const LocalDatabase& db) : left_(2 * db.FileBytes() + 65536) {}
+  void Take(LocalDatabase& db, size_t bytes) {
+    left_ -= static_cast<int64_t>(bytes);
+    if (left_ < 0) db.RaiseDamaged();
+  }
+
+ private:
+  int64_t left_;
+};
+
+// The document's message when its reading fails for the file's damage.
+class DamagedDocumentMessage {
+ public:
+  explicit DamagedDocumentMessage(const std::string& name)
+      : ru_(std::string(text::kDamagedPrefix.ru) + QuoteSqlText(name) + text::kDamagedSuffix.ru),
+        en_(std::string(text::kDamagedPrefix.en) + QuoteSqlText(name) + text::kDamagedSuffix.en) {}
+  Msg msg() const { return Msg{ru_.c_str(), en_.c_str()}; }
+
+ private:
+  std::string ru_;
+  std::string en_;
+};
 
 }  // namespace
 
@@ -208,8 +242,12 @@ void ListDocumentNames(const std::string& file_name) {
   std::vector<std::string>& names = DocumentNames();
   names.clear();
   DocumentFile file(file_name);
+  TextBudget budget(file.db());
   LocalQuery rows = file.db().Query("Select Name From Registry", text::kQueryFailed);
-  while (rows.Next()) names.push_back(rows.Text("Name"));
+  while (rows.Next()) {
+    names.push_back(rows.Text("Name"));
+    budget.Take(file.db(), names.back().size());
+  }
   file.Finish();
 }
 
@@ -233,11 +271,19 @@ void BuildDocumentXml(const std::string& file_name, const std::string& chosen_te
   xml = kXmlHeader;
   try {
     DocumentFile file(file_name);
+    TextBudget budget(file.db());
     for (const std::string& name : names) {
+      const DamagedDocumentMessage damaged(name);
+      file.db().SetDamagedFailure(damaged.msg());
       const std::string real_name = RealNameOf(file.db(), name);
-      LocalQuery lines =
-          file.db().Query("Select Articule,Value From order_" + real_name, text::kQueryFailed);
-      while (lines.Next()) AppendRecord(xml, lines.Text("Articule"), lines.Text("Value"));
+      LocalQuery lines = file.db().Query("Select Articule,Value From " + QuoteSqlIdentifier("order_" + real_name),
+                                         text::kQueryFailed);
+      while (lines.Next()) {
+        const std::string articule = lines.Text("Articule");
+        const std::string value = lines.Text("Value");
+        budget.Take(file.db(), articule.size() + value.size());
+        AppendRecord(xml, articule, value);
+      }
     }
     file.Finish();
   } catch (...) {

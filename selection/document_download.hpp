@@ -63,6 +63,8 @@ extern const Msg kOpenSuffix;
 extern const Msg kDuplicatePrefix;  // quoted name follows
 extern const Msg kDuplicateSuffix;
 extern const Msg kQueryFailed;
+extern const Msg kDamagedPrefix;  // quoted document name follows
+extern const Msg kDamagedSuffix;
 }  // namespace download_text
 
 }  // namespace vtsd

@@ -51,10 +51,19 @@ std::vector<std::string> TaskTableCreationStatements(const std::string& task_key
   return statements;
 }
 
+bool IsTaskTableSuffix(const std::string& suffix) {
+  if (suffix.empty() || suffix.size() > 64) return false;
+  for (char c : suffix) {
+    const bool ok = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+    if (!ok) return false;
+  }
+  return true;
+}
+
 std::vector<std::string> TaskTableDropStatements(const std::string& task_key) {
   std::vector<std::string> statements;
   for (const char* prefix : kTaskTablePrefixes) {
-    statements.push_back("drop  table if exists " + (prefix + task_key));
+    statements.push_back("drop  table if exists " + QuoteSqlIdentifier(prefix + task_key));
   }
   return statements;
 }

@@ -25,8 +25,15 @@ std::vector<std::string> RegistryCreationStatements();
 // index: order_K, order_d_K, order_podbor_K, order_sn_K.
 std::vector<std::string> TaskTableCreationStatements(const std::string& task_key);
 
+// Whether `suffix` is a table suffix as the driver (a task key, "0000" and
+// digits) and the terminal application (its document keys) write it: 1 to
+// 64 ASCII letters, digits and underscores. A RealName read from a file
+// reaches a statement only when it is one.
+bool IsTaskTableSuffix(const std::string& suffix);
+
 // The four "drop  table if exists" statements of one task, in the order
-// order_K, order_d_K, order_podbor_K, order_sn_K.
+// order_K, order_d_K, order_podbor_K, order_sn_K, each table name a quoted
+// identifier (the key may come from the terminal's file).
 std::vector<std::string> TaskTableDropStatements(const std::string& task_key);
 
 // "DELETE FROM Registry WHERE RealName = " + the quoted key.

@@ -122,7 +122,7 @@ bool AddSelectionTask(const std::string& xml_table, const std::string& file_name
   XmlTable table;
   if (!table.Load(xml_table)) Raise(text::kXmlInvalid);
 
-  LocalDatabase db = OpenLocalDatabase(file_name, text::kOpenFailed);
+  LocalDatabase db = OpenTerminalDatabase(file_name, text::kOpenFailed);
   if (!table.HasTableRoot()) Raise(text::kNoTable);
   db.Begin(kSqliteText);
 
@@ -144,6 +144,8 @@ bool AddSelectionTask(const std::string& xml_table, const std::string& file_name
         if (!replacing) kept_n = lookup.Text(0);
         replacing = true;
         old_keys.push_back(lookup.Text(1));
+        // A key no terminal writes names no tables the driver may drop.
+        if (!IsTaskTableSuffix(old_keys.back())) db.RaiseDamaged();
       }
     }
     if (replacing) {

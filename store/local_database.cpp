@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <utility>
 
 #include "base/temp_dir.hpp"
@@ -98,6 +99,151 @@ void ConfigureSqliteOnce() {
 
 }  // namespace
 
+namespace terminal_file_text {
+const Msg kDamagedFilePrefix{"№Файл ", "№The file "};
+const Msg kDamagedFileSuffix{" на ТСД повреждён: драйвер не может его прочитать.",
+                             " on the TSD is damaged: the driver cannot read it."};
+}  // namespace terminal_file_text
+
+// What keeps a connection to a file from the terminal within bounds: the
+// work budget of the statement running now and the message a damaged file
+// raises.
+class TerminalFileGuard {
+ public:
+  // SQLite calls the progress handler every kStepsPerCall virtual-machine
+  // steps. Reading a table row costs about ten steps and a KiB of file holds
+  // at most about a hundred rows, so a statement that reads every row of
+  // the file once needs about a thousand steps per KiB; the bound allows
+  // four times that, and a base for small files.
+  static constexpr int kStepsPerCall = 1000;
+  static constexpr int64_t kBaseSteps = 2'000'000;
+  static constexpr int64_t kStepsPerKiB = 4'000;
+
+  TerminalFileGuard(int64_t file_bytes, const Msg& damaged)
+      : file_bytes_(file_bytes), calls_allowed_((kBaseSteps + kStepsPerKiB * (file_bytes / 1024)) / kStepsPerCall) {
+    SetDamaged(damaged);
+  }
+
+  // A statement starts: its budget is whole again.
+  void StartStatement() {
+    calls_used_ = 0;
+    exceeded_ = false;
+  }
+  static int OnProgress(void* self) {
+    auto* guard = static_cast<TerminalFileGuard*>(self);
+    if (++guard->calls_used_ <= guard->calls_allowed_) return 0;
+    guard->exceeded_ = true;
+    return 1;  // SQLite ends the statement with SQLITE_INTERRUPT
+  }
+
+  // Whether the failure just seen on `db` comes from the file being what no
+  // terminal writes: a statement that ran past its bound, a page, record or
+  // schema SQLite finds malformed, a value beyond the length limit, or a
+  // schema that asks for what the hardening refuses (a view, a function that
+  // is not harmless, loading code).
+  bool IsDamage(sqlite3* db) const {
+    if (exceeded_) return true;
+    if (db == nullptr) return false;
+    switch (sqlite3_errcode(db) & 0xFF) {
+      case SQLITE_CORRUPT:
+      case SQLITE_NOTADB:
+      case SQLITE_TOOBIG:
+      case SQLITE_INTERRUPT:
+        return true;
+      case SQLITE_ERROR: {
+        const char* text = sqlite3_errmsg(db);
+        for (const char* refused : {"access to view ", "unsafe use of ", "non-deterministic use of ",
+                                    "not authorized", "malformed database schema"}) {
+          if (text != nullptr && std::strncmp(text, refused, std::strlen(refused)) == 0) return true;
+        }
+        return false;
+      }
+      default:
+        return false;
+    }
+  }
+
+  void SetDamaged(const Msg& damaged) {
+    damaged_ru_ = damaged.ru;
+    damaged_en_ = damaged.en;
+  }
+  [[noreturn]] void RaiseDamaged() const { Raise(Msg{damaged_ru_.c_str(), damaged_en_.c_str()}); }
+  int64_t file_bytes() const { return file_bytes_; }
+
+ private:
+  int64_t file_bytes_;
+  int64_t calls_allowed_;
+  int64_t calls_used_ = 0;
+  bool exceeded_ = false;
+  std::string damaged_ru_;
+  std::string damaged_en_;
+};
+
+namespace {
+
+// A failing statement on a terminal file that the file's damage explains
+// raises the damaged message; anything else the step's own.
+[[noreturn]] void RaiseStatementFailure(const TerminalFileGuard* guard, sqlite3* db, const SqlFailure& failure,
+                                        std::string_view sql = {}) {
+  if (guard != nullptr && guard->IsDamage(db)) guard->RaiseDamaged();
+  failure.Raise(db, sql);
+}
+
+// The limits of a connection to a file from the terminal, sized to what
+// its formats hold: texts of a few hundred characters in tables of at most
+// thirteen columns, read and changed by the driver's short statements.
+struct TerminalLimit {
+  int id;
+  int value;
+};
+constexpr TerminalLimit kTerminalLimits[] = {
+    {SQLITE_LIMIT_LENGTH, 1'000'000},       // one text, blob or row
+    {SQLITE_LIMIT_SQL_LENGTH, 1'000'000},   // one statement (a task line with 1C's values)
+    {SQLITE_LIMIT_COLUMN, 100},             // columns of a table, an index or a result
+    {SQLITE_LIMIT_EXPR_DEPTH, 100},
+    {SQLITE_LIMIT_COMPOUND_SELECT, 4},
+    {SQLITE_LIMIT_VDBE_OP, 100'000},        // the program of one statement
+    {SQLITE_LIMIT_FUNCTION_ARG, 8},
+    {SQLITE_LIMIT_ATTACHED, 0},
+    {SQLITE_LIMIT_LIKE_PATTERN_LENGTH, 100},
+    {SQLITE_LIMIT_VARIABLE_NUMBER, 16},
+    {SQLITE_LIMIT_TRIGGER_DEPTH, 1},
+};
+
+// Hardens an open connection to a file from the terminal, before any
+// statement reads its schema. False when SQLite refuses a setting.
+bool HardenTerminalConnection(sqlite3* db, TerminalFileGuard* guard) {
+  int applied = 0;
+  const std::pair<int, int> settings[] = {
+      {SQLITE_DBCONFIG_DEFENSIVE, 1},
+      {SQLITE_DBCONFIG_ENABLE_TRIGGER, 0},
+      {SQLITE_DBCONFIG_ENABLE_VIEW, 0},
+      {SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0},
+      {SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0},
+  };
+  for (const auto& [option, value] : settings) {
+    if (sqlite3_db_config(db, option, value, &applied) != SQLITE_OK || applied != value) return false;
+  }
+  for (const TerminalLimit& limit : kTerminalLimits) sqlite3_limit(db, limit.id, limit.value);
+  sqlite3_progress_handler(db, TerminalFileGuard::kStepsPerCall, &TerminalFileGuard::OnProgress, guard);
+  return sqlite3_exec(db, "PRAGMA cell_size_check=ON", nullptr, nullptr, nullptr) == SQLITE_OK &&
+         sqlite3_exec(db, "PRAGMA mmap_size=0", nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+int64_t FileBytes(const std::string& path) {
+  std::unique_ptr<platform::File> file = platform::File::Open(path, platform::File::Mode::Read);
+  return file ? file->Size() : 0;
+}
+
+Msg DamagedFileMessage(const std::string& file_name, std::string& ru, std::string& en) {
+  using namespace terminal_file_text;
+  ru = std::string(kDamagedFilePrefix.ru) + file_name + kDamagedFileSuffix.ru;
+  en = std::string(kDamagedFilePrefix.en) + file_name + kDamagedFileSuffix.en;
+  return Msg{ru.c_str(), en.c_str()};
+}
+
+}  // namespace
+
 void AppendSqlText(std::string& out, std::string_view text) {
   out.push_back('\'');
   size_t start = 0;
@@ -153,25 +299,83 @@ void SqlFailure::Raise(sqlite3* db, std::string_view sql) const {
 
 // ---- LocalDatabase ---------------------------------------------------------
 
-LocalDatabase OpenLocalDatabase(const std::string& file_name, const Msg& open_failure) {
-  ConfigureSqliteOnce();
-  std::u16string path;
-  if (!Utf8ToUtf16(TempPath(file_name), path)) Raise(open_failure);
-  sqlite3* raw = nullptr;
-  const int rc = sqlite3_open16(path.c_str(), &raw);
-  // The connection is owned from here on, also when the open failed.
-  LocalDatabase db(raw);
-  if (rc != SQLITE_OK || raw == nullptr) Raise(open_failure);
+namespace {
+
+// The open both modes share, up to the first statement; `harden` runs on the
+// connection before it. Raises `open_failure`.
+template <class Harden>
+LocalDatabase OpenAndConfigure(LocalDatabase db, const Msg& open_failure, Harden&& harden) {
+  sqlite3* raw = db.handle();
+  if (raw == nullptr) Raise(open_failure);
   // Statements written with "" for the empty text (the empty-column query of
   // the catalogue finishing) must mean the same whatever the SQLite build's
   // default for double-quoted literals is.
   sqlite3_db_config(raw, SQLITE_DBCONFIG_DQS_DML, 1, nullptr);
+  if (!harden(raw)) Raise(open_failure);
   // Executing the pragma reads the file header, so a file that is no database
   // or cannot be read fails here rather than in the step's first statement.
   if (sqlite3_exec(raw, "PRAGMA auto_vacuum=1", nullptr, nullptr, nullptr) != SQLITE_OK) {
     Raise(open_failure);
   }
   return db;
+}
+
+sqlite3* OpenUtf16(const std::string& file_name, const Msg& open_failure, bool& opened) {
+  ConfigureSqliteOnce();
+  std::u16string path;
+  if (!Utf8ToUtf16(TempPath(file_name), path)) Raise(open_failure);
+  sqlite3* raw = nullptr;
+  opened = sqlite3_open16(path.c_str(), &raw) == SQLITE_OK && raw != nullptr;
+  return raw;
+}
+
+}  // namespace
+
+LocalDatabase::LocalDatabase(sqlite3* db) : db_(db) {}
+
+LocalDatabase OpenLocalDatabase(const std::string& file_name, const Msg& open_failure) {
+  bool opened = false;
+  // The connection is owned from here on, also when the open failed.
+  LocalDatabase db(OpenUtf16(file_name, open_failure, opened));
+  if (!opened) Raise(open_failure);
+  return OpenAndConfigure(std::move(db), open_failure, [](sqlite3*) { return true; });
+}
+
+LocalDatabase OpenTerminalDatabase(const std::string& file_name, const Msg& open_failure) {
+  std::string ru, en;
+  const Msg damaged = DamagedFileMessage(file_name, ru, en);
+  const int64_t bytes = FileBytes(TempPath(file_name));
+  bool opened = false;
+  LocalDatabase db(OpenUtf16(file_name, open_failure, opened));
+  db.guard_ = std::make_unique<TerminalFileGuard>(bytes, damaged);
+  if (!opened) Raise(open_failure);
+  TerminalFileGuard* guard = db.guard_.get();
+  LocalDatabase hardened = OpenAndConfigure(std::move(db), open_failure, [guard](sqlite3* raw) {
+    return HardenTerminalConnection(raw, guard);
+  });
+  // Neither the terminal application nor the driver writes views into these
+  // files; one can only stand in for a table the driver reads. Reading the
+  // schema here also finds a malformed one before the step begins.
+  LocalQuery views = hardened.Query("SELECT count(*) FROM sqlite_master WHERE type='view'", open_failure);
+  if (!views.Next() || views.Text(0) != "0") hardened.RaiseDamaged();
+  return hardened;
+}
+
+void LocalDatabase::SetDamagedFailure(const Msg& damaged) {
+  if (guard_) guard_->SetDamaged(damaged);
+}
+
+void LocalDatabase::RaiseDamaged() const {
+  // Only a file from the terminal is ever found damaged; the general text
+  // stands in should a step ask on another.
+  if (!guard_) Raise(terminal_file_text::kDamagedFilePrefix);
+  guard_->RaiseDamaged();
+}
+
+int64_t LocalDatabase::FileBytes() const { return guard_ ? guard_->file_bytes() : 0; }
+
+void LocalDatabase::Fail(const SqlFailure& failure, std::string_view sql) const {
+  RaiseStatementFailure(guard_.get(), db_, failure, sql);
 }
 
 namespace {
@@ -208,6 +412,8 @@ bool LocalDatabaseIsIntact(const std::string& file_name) {
   const int rc = sqlite3_open_v2(TempPath(file_name).c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
   std::unique_ptr<sqlite3, int (*)(sqlite3*)> db(raw, sqlite3_close_v2);
   if (rc != SQLITE_OK) return false;
+  TerminalFileGuard guard(FileBytes(TempPath(file_name)), terminal_file_text::kDamagedFilePrefix);
+  if (!HardenTerminalConnection(raw, &guard)) return false;
   sqlite3_stmt* raw_stmt = nullptr;
   if (sqlite3_prepare_v2(raw, "PRAGMA quick_check", -1, &raw_stmt, nullptr) != SQLITE_OK) return false;
   std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> stmt(raw_stmt, sqlite3_finalize);
@@ -227,7 +433,8 @@ void CopyLocalDatabase(const std::string& from, const std::string& to, const Msg
   if (stepped != SQLITE_DONE || finished != SQLITE_OK) Raise(failure);
 }
 
-LocalDatabase::LocalDatabase(LocalDatabase&& other) noexcept : db_(std::exchange(other.db_, nullptr)) {}
+LocalDatabase::LocalDatabase(LocalDatabase&& other) noexcept
+    : db_(std::exchange(other.db_, nullptr)), guard_(std::move(other.guard_)) {}
 
 LocalDatabase::~LocalDatabase() { Close(); }
 
@@ -253,16 +460,17 @@ void LocalDatabase::Execute(std::string_view sql, const SqlFailure& failure) {
   do {
     rc = sqlite3_step(statement.stmt);
   } while (rc == SQLITE_ROW);
-  if (rc != SQLITE_DONE) failure.Raise(db_);
+  if (rc != SQLITE_DONE) Fail(failure);
 }
 
 void LocalDatabase::PrepareOne(std::string_view sql, const SqlFailure& failure, sqlite3_stmt*& stmt) {
   if (db_ == nullptr) failure.Raise(nullptr);
+  if (guard_) guard_->StartStatement();
   const char* end = sql.data() + sql.size();
   const char* tail = nullptr;
   if (sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &stmt, &tail) != SQLITE_OK ||
       stmt == nullptr) {
-    failure.Raise(db_);
+    Fail(failure);
   }
   // One text is one statement. Names that come from files (a task key read
   // back from the terminal) go into statements unquoted, so a text that goes
@@ -273,25 +481,26 @@ void LocalDatabase::PrepareOne(std::string_view sql, const SqlFailure& failure, 
 LocalQuery LocalDatabase::Query(std::string_view sql, const SqlFailure& failure) {
   StatementOwner statement;
   PrepareOne(sql, failure, statement.stmt);
-  return LocalQuery(std::exchange(statement.stmt, nullptr), failure);
+  return LocalQuery(std::exchange(statement.stmt, nullptr), failure, guard_.get());
 }
 
 LocalStatement LocalDatabase::Prepare(std::string_view sql, const SqlFailure& failure) {
   StatementOwner statement;
   PrepareOne(sql, failure, statement.stmt);
-  return LocalStatement(std::exchange(statement.stmt, nullptr), failure);
+  return LocalStatement(std::exchange(statement.stmt, nullptr), failure, guard_.get());
 }
 
 // ---- LocalStatement --------------------------------------------------------
 
 LocalStatement::LocalStatement(LocalStatement&& other) noexcept
-    : stmt_(std::exchange(other.stmt_, nullptr)), failure_(other.failure_) {}
+    : stmt_(std::exchange(other.stmt_, nullptr)), failure_(other.failure_), guard_(other.guard_) {}
 
 LocalStatement& LocalStatement::operator=(LocalStatement&& other) noexcept {
   if (this != &other) {
     sqlite3_finalize(stmt_);
     stmt_ = std::exchange(other.stmt_, nullptr);
     failure_ = other.failure_;
+    guard_ = other.guard_;
   }
   return *this;
 }
@@ -306,23 +515,26 @@ void LocalStatement::BindText(int index, const char* text) {
 
 void LocalStatement::Run() {
   if (stmt_ == nullptr) failure_.Raise(nullptr);
+  if (guard_ != nullptr) guard_->StartStatement();
   int rc;
   do {
     rc = sqlite3_step(stmt_);
   } while (rc == SQLITE_ROW);
   sqlite3_reset(stmt_);
   sqlite3_clear_bindings(stmt_);
-  if (rc != SQLITE_DONE) failure_.Raise(sqlite3_db_handle(stmt_));
+  if (rc != SQLITE_DONE) RaiseStatementFailure(guard_, sqlite3_db_handle(stmt_), failure_);
 }
 
 // ---- LocalQuery ------------------------------------------------------------
 
 LocalQuery::LocalQuery(LocalQuery&& other) noexcept
-    : stmt_(std::exchange(other.stmt_, nullptr)), failure_(other.failure_) {}
+    : stmt_(std::exchange(other.stmt_, nullptr)), failure_(other.failure_), guard_(other.guard_) {}
 
 LocalQuery::~LocalQuery() { sqlite3_finalize(stmt_); }
 
-void LocalQuery::Fail() const { failure_.Raise(stmt_ != nullptr ? sqlite3_db_handle(stmt_) : nullptr); }
+void LocalQuery::Fail() const {
+  RaiseStatementFailure(guard_, stmt_ != nullptr ? sqlite3_db_handle(stmt_) : nullptr, failure_);
+}
 
 bool LocalQuery::Next() {
   if (stmt_ == nullptr) Fail();

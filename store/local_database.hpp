@@ -9,6 +9,8 @@
 // would.
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -30,6 +32,7 @@ std::string QuoteSqlIdentifier(std::string_view name);
 
 class LocalQuery;
 class LocalStatement;
+class TerminalFileGuard;
 
 // What a failing statement raises: the step's coded message, or SQLite's own
 // text for the steps whose failures reach the user as SQLite words them (the
@@ -79,11 +82,25 @@ class LocalDatabase {
   bool InTransaction() const;
   sqlite3* handle() const { return db_; }
 
+  // For a file from the terminal: the message a damaged file or a statement
+  // ended for its work raises from here on (a step names the document it
+  // reads). Copies the texts.
+  void SetDamagedFailure(const Msg& damaged);
+  // Raises that message.
+  [[noreturn]] void RaiseDamaged() const;
+  // The file's size in bytes when it was opened (0 for a file the driver
+  // builds itself): what an honest reading of it can yield is bounded by it.
+  int64_t FileBytes() const;
+
  private:
   friend LocalDatabase OpenLocalDatabase(const std::string& file_name, const Msg& open_failure);
-  explicit LocalDatabase(sqlite3* db) : db_(db) {}
+  friend LocalDatabase OpenTerminalDatabase(const std::string& file_name, const Msg& open_failure);
+  explicit LocalDatabase(sqlite3* db);
   void PrepareOne(std::string_view sql, const SqlFailure& failure, sqlite3_stmt*& stmt);
+  [[noreturn]] void Fail(const SqlFailure& failure, std::string_view sql = {}) const;
   sqlite3* db_ = nullptr;
+  // Set for a file from the terminal; it outlives moves of the connection.
+  std::unique_ptr<TerminalFileGuard> guard_;
 };
 
 // Opens TempDir + `file_name` for reading and writing, creating it when it
@@ -94,9 +111,31 @@ class LocalDatabase {
 // Raises `open_failure` when the file cannot be opened or created.
 LocalDatabase OpenLocalDatabase(const std::string& file_name, const Msg& open_failure);
 
+// Opens TempDir + `file_name`, a file that came from the terminal, as the
+// input it is: whatever device answered on the port may have written it.
+// The connection is opened as OpenLocalDatabase opens it, then hardened:
+// SQLite's defensive mode, the file's own triggers and views never run (the
+// driver creates neither in these files), functions in its schema only if
+// they are harmless, every cell's size checked, no memory mapping, lengths,
+// columns and statement sizes limited to what the terminal's formats need,
+// and every statement ended once its work exceeds what a file of this size
+// can honestly need. A statement ended that way, and a file SQLite finds
+// damaged, raise "the file ... on the TSD is damaged" (or the message set
+// with SetDamagedFailure).
+LocalDatabase OpenTerminalDatabase(const std::string& file_name, const Msg& open_failure);
+
+// The message that a damaged file from the terminal raises, composed of
+// kDamagedFilePrefix, the file name and kDamagedFileSuffix.
+namespace terminal_file_text {
+extern const Msg kDamagedFilePrefix;  // file name follows
+extern const Msg kDamagedFileSuffix;
+}  // namespace terminal_file_text
+
 // Whether TempDir + `file_name` is a whole database: it is as long as its
 // header says, opens, and SQLite's quick check of every page finds nothing
 // wrong. Nothing in the file changes.
+// The file is read as one from the terminal (OpenTerminalDatabase's
+// limits): a check that runs past its bound finds the file not whole.
 bool LocalDatabaseIsIntact(const std::string& file_name);
 
 // Makes TempDir + `to` a page-for-page copy of the database TempDir +
@@ -124,9 +163,11 @@ class LocalStatement {
 
  private:
   friend class LocalDatabase;
-  LocalStatement(sqlite3_stmt* stmt, const SqlFailure& failure) : stmt_(stmt), failure_(failure) {}
+  LocalStatement(sqlite3_stmt* stmt, const SqlFailure& failure, TerminalFileGuard* guard)
+      : stmt_(stmt), failure_(failure), guard_(guard) {}
   sqlite3_stmt* stmt_ = nullptr;
   SqlFailure failure_;
+  TerminalFileGuard* guard_ = nullptr;
 };
 
 // The rows of one query, read forward once. Columns are found by name
@@ -156,11 +197,13 @@ class LocalQuery {
 
  private:
   friend class LocalDatabase;
-  LocalQuery(sqlite3_stmt* stmt, const SqlFailure& failure) : stmt_(stmt), failure_(failure) {}
+  LocalQuery(sqlite3_stmt* stmt, const SqlFailure& failure, TerminalFileGuard* guard)
+      : stmt_(stmt), failure_(failure), guard_(guard) {}
   int RequireColumn(std::string_view name) const;
   [[noreturn]] void Fail() const;
   sqlite3_stmt* stmt_ = nullptr;
   SqlFailure failure_;
+  TerminalFileGuard* guard_ = nullptr;
 };
 
 }  // namespace vtsd

@@ -374,9 +374,15 @@ TEST(SettingsTableName, TakesFirstThirdFourthAndFifthCharacter) {
   EXPECT_EQ(SettingsTableName("5.1"), "");
   EXPECT_EQ(SettingsTableName("5.12"), "");
   EXPECT_EQ(SettingsTableName(""), "");
-  // Characters, not bytes: a two-byte letter is one character.
-  EXPECT_EQ(SettingsTableName("5.Ж12"), "Merxa_5_Ж12");
+  // Characters, not bytes: a two-byte letter is one character, and no
+  // version of the application holds one, so it names no table.
+  EXPECT_EQ(SettingsTableName("5.Ж12"), "");
+  EXPECT_EQ(SettingsTableName("5.12.Ж"), "Merxa_5_12.");
   EXPECT_EQ(SettingsTableName("Ж.Ж"), "");
+  // The version comes from the terminal: quotes, blanks and statement ends
+  // name nothing.
+  EXPECT_EQ(SettingsTableName("5.\"1;"), "");
+  EXPECT_EQ(SettingsTableName("5. 12"), "");
 }
 
 TEST(SettingUpdateStatement, QuotesTableValueAndParameter) {
@@ -489,10 +495,10 @@ TEST_F(SettingsFile, FailuresLeaveTheSettingsUnchanged) {
 
 // Versions whose characters make no plain table name ("5.0.1" names
 // Merxa_5_0.1, "5.1.23" Merxa_5_1.2) still address their table.
-TEST_F(SettingsFile, TableNamesOfAnyVersionText) {
+TEST_F(SettingsFile, TableNamesOfTheApplicationsVersions) {
   InsertNineAttributes(0);
   DropEmptyColumns();
-  for (const char* version : {"5.0.1", "5.1.23", "5.\"1;"}) {
+  for (const char* version : {"5.0.1", "5.1.23", "5.a_7"}) {
     SCOPED_TRACE(version);
     const std::string table = SettingsTableName(version);
     {
@@ -504,6 +510,19 @@ TEST_F(SettingsFile, TableNamesOfAnyVersionText) {
     SqliteFile file(dir_.File("MerxaSetup.db"));
     EXPECT_EQ(file.Rows("select value from " + QuoteSqlIdentifier(table)), (std::vector<Row>{{"Наименование"}}));
   }
+}
+
+TEST_F(SettingsFile, VersionTextNoApplicationSendsChangesNothing) {
+  InsertNineAttributes(0);
+  DropEmptyColumns();
+  {
+    SqliteFile file(dir_.File("MerxaSetup.db"));
+    file.Exec("CREATE TABLE \"Merxa_5_\"\"1;\" (parameter TEXT, value TEXT);"
+              "INSERT INTO \"Merxa_5_\"\"1;\" VALUES ('Merxa.FieldName_001', 'old')");
+  }
+  EXPECT_EQ(RaisedText([] { UpdateFieldCaptions("5.\"1;"); }), "5Ошибка при заполнение базы данных,не выполнился инсерт.");
+  SqliteFile file(dir_.File("MerxaSetup.db"));
+  EXPECT_EQ(file.Rows("select value from \"Merxa_5_\"\"1;\""), (std::vector<Row>{{"old"}}));
 }
 
 TEST_F(SettingsFile, MissingOrUnreadableSettingsFile) {

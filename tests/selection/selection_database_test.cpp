@@ -102,8 +102,10 @@ TEST_F(SelectionDatabaseTest, DropsAndRegistryDeleteRemoveOneTaskOnly) {
 
   std::vector<std::string> removal = TaskTableDropStatements("0000090000");
   EXPECT_EQ(removal, (std::vector<std::string>{
-                         "drop  table if exists order_0000090000", "drop  table if exists order_d_0000090000",
-                         "drop  table if exists order_podbor_0000090000", "drop  table if exists order_sn_0000090000"}));
+                         "drop  table if exists \"order_0000090000\"",
+                         "drop  table if exists \"order_d_0000090000\"",
+                         "drop  table if exists \"order_podbor_0000090000\"",
+                         "drop  table if exists \"order_sn_0000090000\""}));
   EXPECT_EQ(RegistryDeleteStatement("0000090000"), "DELETE FROM Registry WHERE RealName = '0000090000'");
   removal.push_back(RegistryDeleteStatement("0000090000"));
   Execute(removal);
