@@ -148,5 +148,72 @@ TEST_F(LocalDatabaseTest, DoubleQuotedEmptyTextIsTheEmptyLiteral) {
   EXPECT_FALSE(rows.Next());
 }
 
+// ---- Files from the terminal ----------------------------------------------
+
+const char kDamaged[] = "№Файл t.db на ТСД повреждён: драйвер не может его прочитать.";
+
+// A terminal file of `rows` one-character articles: the smallest rows, so
+// the most statement work per byte that an honest file can ask for.
+void WriteTinyRows(const std::string& path, int rows) {
+  LocalDatabase db = OpenLocalDatabase(path, kOpen);
+  db.Begin(kStep);
+  db.Execute("CREATE TABLE order_1 (N INTEGER PRIMARY KEY AUTOINCREMENT,Articule TEXT,Value TEXT)", kStep);
+  db.Execute("WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n+1 FROM c WHERE n<" + std::to_string(rows) +
+                 ") INSERT INTO order_1(Articule,Value) SELECT n % 10, '1' FROM c",
+             kStep);
+  db.Commit(kStep);
+}
+
+TEST_F(LocalDatabaseTest, TerminalFileStatementsEndAtTheirBound) {
+  WriteTinyRows("t.db", 10);
+  LocalDatabase db = OpenTerminalDatabase("t.db", kOpen);
+  // Endless work from a tiny file ends in the damaged message, on every
+  // kind of statement, and the connection goes on working afterwards.
+  const std::string endless = "WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n+1 FROM c) SELECT count(*) FROM c";
+  EXPECT_EQ(RaisedText([&] { db.Execute(endless, kStep); }), kDamaged);
+  EXPECT_EQ(RaisedText([&] {
+              LocalQuery rows = db.Query(endless, kStep);
+              rows.Next();
+            }),
+            kDamaged);
+  LocalQuery count = db.Query("SELECT count(*) FROM order_1", kStep);
+  ASSERT_TRUE(count.Next());
+  EXPECT_EQ(count.Text(0), "10");
+}
+
+TEST_F(LocalDatabaseTest, TerminalFileHonestScanStaysWithinItsBound) {
+  // 300,000 of the smallest rows, every one read: no statement of an honest
+  // file comes near the bound.
+  WriteTinyRows("t.db", 300000);
+  LocalDatabase db = OpenTerminalDatabase("t.db", kOpen);
+  LocalQuery rows = db.Query("Select Articule,Value From order_1", kStep);
+  int read = 0;
+  while (rows.Next()) ++read;
+  EXPECT_EQ(read, 300000);
+  LocalQuery largest = db.Query("SELECT ifnull(max(CAST(N AS INTEGER)), 0) + 1 FROM order_1", kStep);
+  ASSERT_TRUE(largest.Next());
+  EXPECT_EQ(largest.Text(0), "300001");
+}
+
+TEST_F(LocalDatabaseTest, TerminalFileRunsNoneOfItsCode) {
+  WriteTinyRows("t.db", 3);
+  {
+    LocalDatabase db = OpenLocalDatabase("t.db", kOpen);
+    db.Execute("CREATE TABLE junk (x)", kStep);
+    db.Execute("CREATE TRIGGER grow AFTER INSERT ON order_1 BEGIN INSERT INTO junk VALUES (1); END", kStep);
+  }
+  {
+    LocalDatabase db = OpenTerminalDatabase("t.db", kOpen);
+    db.Execute("INSERT INTO order_1(Articule,Value) VALUES ('x','1')", kStep);
+    // A length beyond the formats' limit is damage, not a step failure.
+    EXPECT_EQ(RaisedText([&] { db.Execute("SELECT zeroblob(2000000)", kStep); }), kDamaged);
+    // A failure of the step's own keeps the step's message.
+    EXPECT_EQ(RaisedText([&] { db.Execute("SELECT * FROM no_such_table", kStep); }), "2step");
+  }
+  DatabaseView view(PathOf("t.db"));
+  EXPECT_EQ(view.Scalar("SELECT count(*) FROM junk"), "0");
+  EXPECT_EQ(view.Scalar("SELECT count(*) FROM order_1"), "4");
+}
+
 }  // namespace
 }  // namespace vtsd
