@@ -9,7 +9,7 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 SECONDS_EACH=${1:-10}
 BUILD="$ROOT/build/fuzz"
-read -r -a TARGETS <<<"${VTSD_FUZZ_TARGETS:-reply_decoder article_import task_table sim_request settings}"
+read -r -a TARGETS <<<"${VTSD_FUZZ_TARGETS:-reply_decoder article_import task_table sim_request settings terminal_files}"
 FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer -g -O1"
 
 cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=None \
@@ -30,10 +30,16 @@ for t in "${TARGETS[@]}"; do
   # Big inputs for the import targets (long attribute values), small ones
   # for the decoders, so the short runs stay short.
   max_len=4096
-  case "$t" in article_import|task_table) max_len=65536 ;; esac
+  extra=()
+  case "$t" in
+    article_import|task_table) max_len=65536 ;;
+    # Database images: seeds of a few pages; a run may allocate no more than
+    # a file from the terminal can honestly need.
+    terminal_files) max_len=16384 extra=(-malloc_limit_mb=64) ;;
+  esac
   if "$BUILD/bin/fuzz_$t" "$work" "$ROOT/tests/fuzz/corpus/$t" -max_total_time="$SECONDS_EACH" \
       -max_len="$max_len" -timeout=20 -rss_limit_mb=2048 -print_final_stats=1 \
-      -artifact_prefix="$BUILD/findings/$t/" >"$log" 2>&1; then
+      -artifact_prefix="$BUILD/findings/$t/" "${extra[@]}" >"$log" 2>&1; then
     status=held
   else
     status=FAILED
