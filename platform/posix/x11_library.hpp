@@ -50,7 +50,8 @@ namespace vtsd::platform::x11 {
   F(XTranslateCoordinates)    \
   F(XSendEvent)               \
   F(XGetImage)                \
-  F(XGetTransientForHint)
+  F(XGetTransientForHint)     \
+  F(XSetErrorHandler)
 
 #define VTSD_XFT_FUNCTIONS(F) \
   F(XftFontOpenName)          \

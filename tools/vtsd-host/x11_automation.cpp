@@ -256,6 +256,18 @@ void SelectLines(Screen& s, const Child& list, const std::vector<int>& lines, bo
   for (size_t i = 1; i < lines.size(); ++i) click_line(lines[i], true);
 }
 
+// The component's windows come and go while the automation reads them: an
+// X error on the automation's own connection means the window it asked
+// about has gone, which the next look sees. Errors of other connections go
+// to the handler that was there before (Xlib's own ends the process).
+Display* g_automation_display = nullptr;
+XErrorHandler g_previous_handler = nullptr;
+
+int IgnoreGoneWindows(Display* d, XErrorEvent* error) {
+  if (d == g_automation_display) return 0;
+  return g_previous_handler != nullptr ? g_previous_handler(d, error) : 0;
+}
+
 }  // namespace
 
 void WindowAutomation::Run() {
@@ -267,6 +279,11 @@ void WindowAutomation::Run() {
     std::fprintf(stderr, "vtsd-host: libXtst.so.6 cannot be loaded; the component's windows are not answered\n");
     x->XCloseDisplay(d);
     return;
+  }
+  {
+    std::lock_guard<std::recursive_mutex> lock(x11::Lock());
+    g_automation_display = d;
+    g_previous_handler = x->XSetErrorHandler(IgnoreGoneWindows);
   }
   Screen s(*x, d, test);
   std::map<Window, long> acted;  // the wait each window was last answered in
@@ -349,6 +366,9 @@ void WindowAutomation::Run() {
     }
     std::this_thread::sleep_for(kPollInterval);
   }
+  std::lock_guard<std::recursive_mutex> lock(x11::Lock());
+  x->XSetErrorHandler(g_previous_handler);
+  g_automation_display = nullptr;
   x->XCloseDisplay(d);
 }
 
