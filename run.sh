@@ -66,11 +66,12 @@ test_linux() {
       --sim "$ROOT/build/linux/bin/merxa-sim" --technology native
     log "host fault matrix through the Native API library (Linux x86-64, sampled)"
     # Every fault kind at a sample of points, each retried on the same
-    # component object; the in-process matrix tries every point.
+    # component object, and the task file on two terminals in turn; the
+    # in-process matrix tries every point.
     "$ROOT/tests/support/with_xvfb.sh" python3 "$ROOT/tests/hardening/host_fault_matrix.py" \
       --host "$ROOT/build/linux/bin/vtsd-host --native $ROOT/build/linux/bin/libVemlarTSDNative.so" \
       --sim "$ROOT/build/linux/bin/merxa-sim" --platform linux \
-      --sampled dense
+      --sampled dense --two-terminals
   fi
   log "the Native API library for Linux i386"
   "$ROOT/tests/hosts/native/run_i386.sh"

@@ -8,7 +8,9 @@
 #include "catalogue/finishing.hpp"
 #include "catalogue/upload_state.hpp"
 #include "link/messages.hpp"
+#include "link/kept_copies.hpp"
 #include "link/remote_files.hpp"
+#include "link/terminal_id.hpp"
 #include "link/terminal_identity.hpp"
 #include "platform/files.hpp"
 #include "store/local_database.hpp"
@@ -41,6 +43,67 @@ const TerminalLocation kSettingsOnTerminal{"", "\\", kSettingsFileName};
 constexpr const char* kEarlierPackagesFileName = "Merxa.earlier.db";
 
 bool SupportedVersion(const std::string& version) { return !version.empty() && version[0] == '5'; }
+
+// Where a waiting upload's catalogue files are set aside.
+std::string WaitingFileName(const std::string& local_name, const std::string& terminal_id) {
+  return local_name + "." + terminal_id + ".waiting";
+}
+
+// Moves one catalogue file between its working name and its waiting name;
+// a file that is not there has nothing to move.
+void MoveCatalogueFile(const std::string& from, const std::string& to) {
+  if (!platform::FileExists(TempPath(from))) {
+    platform::RemoveFile(TempPath(to));
+    return;
+  }
+  if (!platform::RenameFile(TempPath(from), TempPath(to))) Raise(upload_text::kKeepEarlier);
+}
+
+// Waiting files that no waiting upload of this process owns (an earlier
+// process set them aside) go once they are older than a copy may be.
+void RemoveForgottenWaitingFiles() {
+  for (const std::string& name : platform::FileNamesEndingWith(TempDir(), ".waiting")) {
+    bool owned = false;
+    for (const auto& entry : WaitingUploads()) {
+      owned = owned || name == WaitingFileName(kCatalogueFileName, entry.first) ||
+              name == WaitingFileName(kEarlierPackagesFileName, entry.first);
+    }
+    if (!owned && platform::SecondsSinceModified(TempPath(name)) > kKeptCopyLifetimeSeconds) {
+      platform::RemoveFile(TempPath(name));
+    }
+  }
+}
+
+// Whether an upload holds anything a later package of its terminal needs.
+bool HoldsAnything(const UploadState& state) {
+  return state.UploadInProgress || state.last_imported || state.ended_by_clear;
+}
+
+// Makes the upload of the terminal `terminal_id` the one calls work on: the
+// upload of the terminal before it waits, with its files, until that
+// terminal's next package or ClearTable; a terminal without an upload of
+// its own starts with none in progress.
+void TakeUploadOf(const std::string& terminal_id) {
+  RemoveForgottenWaitingFiles();
+  std::string& active = ActiveUploadTerminal();
+  if (terminal_id == active) return;
+  UploadState& state = CatalogueUploadState();
+  std::map<std::string, UploadState>& waiting = WaitingUploads();
+  if (HoldsAnything(state)) {
+    MoveCatalogueFile(kCatalogueFileName, WaitingFileName(kCatalogueFileName, active));
+    MoveCatalogueFile(kEarlierPackagesFileName, WaitingFileName(kEarlierPackagesFileName, active));
+    waiting[active] = state;
+  }
+  state = UploadState{};
+  platform::RemoveFile(TempPath(kEarlierPackagesFileName));
+  active = terminal_id;
+  const auto own = waiting.find(terminal_id);
+  if (own == waiting.end()) return;
+  MoveCatalogueFile(WaitingFileName(kCatalogueFileName, terminal_id), kCatalogueFileName);
+  MoveCatalogueFile(WaitingFileName(kEarlierPackagesFileName, terminal_id), kEarlierPackagesFileName);
+  state = own->second;
+  waiting.erase(own);
+}
 
 // Ends the upload: nothing of it carries over into the next one.
 void EndUpload() {
@@ -129,6 +192,7 @@ bool SyncFieldCaptions(TerminalSession& session) {
 }
 
 bool UploadCatalogue(TerminalSession& session, std::string table_text, const std::string& package_status) {
+  TakeUploadOf(TerminalId(session));
   UploadState& state = CatalogueUploadState();
 
   if (package_status == "first") {
@@ -176,6 +240,7 @@ bool UploadTableOperation(TerminalSession& session, std::string table_text,
 
 bool ClearTableOperation(TerminalSession& session) {
   if (SupportedVersion(QueryAppVersion(session))) {
+    TakeUploadOf(TerminalId(session));
     // The empty catalogue takes the place of the one an upload was
     // building: that upload is over, and one begun with "first" takes no
     // more packages.

@@ -7,6 +7,16 @@ UploadState& CatalogueUploadState() {
   return state;
 }
 
+std::string& ActiveUploadTerminal() {
+  static std::string terminal_id;
+  return terminal_id;
+}
+
+std::map<std::string, UploadState>& WaitingUploads() {
+  static std::map<std::string, UploadState> uploads;
+  return uploads;
+}
+
 PackageFingerprint FingerprintOf(const char* text, size_t length) {
   // 64-bit FNV-1a: a rebuilt package that differs anywhere gives another
   // value, and one pass over the text costs little beside its import.

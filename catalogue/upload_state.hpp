@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
+#include <string>
 
 namespace vtsd {
 
@@ -56,7 +58,15 @@ struct UploadState {
   int earlier_coefficient_column = 0;
 };
 
+// The upload of the terminal the current call is for.
 UploadState& CatalogueUploadState();
+
+// An upload belongs to the terminal it began on. The one in
+// CatalogueUploadState is that of the terminal whose identifier
+// ActiveUploadTerminal holds; the uploads of other terminals wait here under
+// their identifiers, each with its catalogue files set aside in TempDir.
+std::string& ActiveUploadTerminal();
+std::map<std::string, UploadState>& WaitingUploads();
 
 // The fingerprint of a package's text.
 PackageFingerprint FingerprintOf(const char* text, size_t length);

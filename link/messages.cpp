@@ -70,6 +70,11 @@ const Msg kWriteRefused{
     "the TSD."};
 const Msg kRemoteMissing{"4Запрашиваемый файл на устройстве отсутствует.",
                          "4The requested file is missing on the device."};
+const Msg kRemoteAppeared{
+    "4Файл на ТСД, которого не было в начале обмена, оказался на месте; драйвер не стал записывать его "
+    "заново. Повторите операцию.",
+    "4A file the TSD did not have when the exchange began is there after all; the driver did not write over "
+    "it. Repeat the operation."};
 
 const Msg kTestTimeout{
     "3Тайм-Аут подключения. Проверьте настройку Время Ожидания или повторите попытку.",

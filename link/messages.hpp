@@ -43,6 +43,7 @@ extern const Msg kReceiveWriteFailed;
 extern const Msg kSendReadFailed;
 extern const Msg kWriteRefused;       // "WriteFile" answered 0 or less
 extern const Msg kRemoteMissing;
+extern const Msg kRemoteAppeared;  // a send over a file the fetch found missing or empty
 
 // Device test.
 extern const Msg kTestTimeout;

@@ -84,10 +84,11 @@ void SendPieces(TerminalSession& session, const RemoteFile& remote, LocalSource&
   }
 }
 
-// Reads the open terminal file into the local file, one "ReadFile" piece at
-// a time.
-void ReceivePieces(TerminalSession& session, const RemoteFile& remote, platform::File& file,
-                   int32_t packet, int32_t size, const std::string& local_name) {
+// Reads the open terminal file, one "ReadFile" piece at a time, handing each
+// piece to `take` (false: it could not be kept).
+template <class Take>
+void ReceivePieces(TerminalSession& session, const RemoteFile& remote, Take&& take, int32_t packet, int32_t size,
+                   const std::string& local_name) {
   int32_t received = 0;
   TransferProgress progress{TransferProgress::Direction::FromTerminal, local_name, 0, size};
   while (received < size) {
@@ -100,7 +101,7 @@ void ReceivePieces(TerminalSession& session, const RemoteFile& remote, platform:
       session.Break();
       Raise(link_text::kReplyMismatch);
     }
-    if (!file.Write(reply.data.data(), count)) Raise(link_text::kReceiveWriteFailed);
+    if (!take(reply.data.data(), count)) Raise(link_text::kReceiveWriteFailed);
     received += count;
     progress.done = received;
     ReportTransferProgress(progress);
@@ -167,7 +168,7 @@ void RemoteFile::Close() {
 }
 
 void UploadDatabaseFile(TerminalSession& session, const std::string& local_name,
-                        const TerminalLocation& where) {
+                        const TerminalLocation& where, bool only_over_nothing) {
   const std::string path = TerminalPath(session, where);
   LocalSource source = OpenLocalSource(local_name);
   const int32_t packet = QueryPacketSize(session);
@@ -176,7 +177,14 @@ void UploadDatabaseFile(TerminalSession& session, const std::string& local_name,
   // written and the file closed, a failure removes what was written.
   bool touched = false;
   try {
-    if (RemoteFileExists(session, path)) {
+    const bool exists = RemoteFileExists(session, path);
+    if (exists && only_over_nothing) {
+      RemoteFile present(session, path);
+      const int32_t length = session.ExchangeNumber(EncodeLengthFile(present.handle()));
+      present.Close();
+      if (length != 0) Raise(link_text::kRemoteAppeared);
+    }
+    if (exists) {
       // A file the terminal will not delete is opened and written over.
       if (DeleteRemoteFile(session, path)) {
         touched = true;
@@ -204,44 +212,6 @@ void UploadDatabaseFile(TerminalSession& session, const std::string& local_name,
   }
 }
 
-namespace {
-
-// Copies one file of TempDir to another name there, replacing it.
-bool CopyLocalFile(const std::string& from_name, const std::string& to_name) {
-  std::unique_ptr<platform::File> from = platform::File::Open(TempPath(from_name), platform::File::Mode::Read);
-  if (!from) return false;
-  const std::string to_path = TempPath(to_name);
-  if (!platform::RemoveFile(to_path)) return false;
-  PartialLocalFile partial(to_path);
-  {
-    std::unique_ptr<platform::File> to = platform::File::Open(to_path, platform::File::Mode::CreateNew);
-    if (!to) return false;
-    std::vector<uint8_t> buffer(1 << 16);
-    for (;;) {
-      const int64_t n = from->Read(buffer.data(), static_cast<int64_t>(buffer.size()));
-      if (n < 0) return false;
-      if (n == 0) break;
-      if (!to->Write(buffer.data(), n)) return false;
-    }
-  }
-  partial.Keep();
-  return true;
-}
-
-std::string UnsentCopyPath(const std::string& local_name) { return TempPath(local_name + ".unsent"); }
-
-}  // namespace
-
-std::string UnsentCopyName(const std::string& local_name) { return local_name + ".unsent"; }
-
-void UploadKeepingUnsentCopy(TerminalSession& session, const std::string& local_name,
-                             const TerminalLocation& where) {
-  if (!CopyLocalFile(local_name, UnsentCopyName(local_name))) Raise(link_text::kSendReadFailed);
-  UploadDatabaseFile(session, local_name, where);
-  platform::RemoveFile(UnsentCopyPath(local_name));
-}
-
-
 FetchResult FetchDatabaseFileIfPresent(TerminalSession& session, const TerminalLocation& where,
                                        const std::string& local_name) {
   const std::string path = TerminalPath(session, where);
@@ -265,27 +235,35 @@ FetchResult FetchDatabaseFileIfPresent(TerminalSession& session, const TerminalL
     return FetchResult::Empty;
   }
   if (size < 0) Raise(link_text::kFileSize);
-  ReceivePieces(session, remote, *file, packet, size, local_name);
+  ReceivePieces(
+      session, remote, [&file](const uint8_t* data, int32_t count) { return file->Write(data, count); }, packet, size,
+      local_name);
   file.reset();
   remote.Close();
   partial.Keep();
   return FetchResult::Fetched;
 }
 
-FetchResult FetchDatabaseFileOrUnsentCopy(TerminalSession& session, const TerminalLocation& where,
-                                          const std::string& local_name,
-                                          bool (*is_whole)(const std::string& local_name)) {
-  const FetchResult fetched = FetchDatabaseFileIfPresent(session, where, local_name);
-  if (fetched == FetchResult::Fetched && is_whole(local_name)) {
-    platform::RemoveFile(UnsentCopyPath(local_name));
-    return FetchResult::Fetched;
-  }
-  // The copy stays until a send finishes: a download that only reads the
-  // file must not use it up while the terminal's own is still broken.
-  if (platform::FileExists(UnsentCopyPath(local_name)) &&
-      CopyLocalFile(UnsentCopyName(local_name), local_name))
-    return FetchResult::Restored;
-  return fetched;
+bool ReadSmallTerminalFile(TerminalSession& session, const TerminalLocation& where, int32_t largest,
+                           std::string& content) {
+  content.clear();
+  const std::string path = TerminalPath(session, where);
+  if (!RemoteFileExists(session, path)) return false;
+  RemoteFile remote(session, path);
+  if (remote.handle() == -1) Raise(link_text::kReceiveNoHandle);
+  const int32_t packet = QueryPacketSize(session);
+  const int32_t size = session.ExchangeNumber(EncodeLengthFile(remote.handle()));
+  if (size < 0) Raise(link_text::kFileSize);
+  if (size > largest) return false;  // no such file of the driver's own: nothing of it is read
+  ReceivePieces(
+      session, remote,
+      [&content](const uint8_t* data, int32_t count) {
+        content.append(reinterpret_cast<const char*>(data), static_cast<size_t>(count));
+        return true;
+      },
+      packet, size, where.name);
+  remote.Close();
+  return true;
 }
 
 void DownloadDatabaseFile(TerminalSession& session, const TerminalLocation& where,

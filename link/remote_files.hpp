@@ -56,8 +56,13 @@ struct TerminalLocation {
 // locally, and the terminal's packet size, is checked before the terminal's
 // file is touched; a transfer that fails after that deletes the partial
 // file on the terminal while the session can still exchange.
+//
+// With `only_over_nothing`, the terminal's file is expected to be missing or
+// empty (the call's fetch found it so): a file there with content is the
+// terminal's own, which the fetch did not see, and the send ends with the
+// "file appeared" message before anything of it is touched.
 void UploadDatabaseFile(TerminalSession& session, const std::string& local_name,
-                        const TerminalLocation& where);
+                        const TerminalLocation& where, bool only_over_nothing = false);
 
 // Fetches a terminal file into TempDir + local_name. A file missing on the
 // terminal fails with the missing-file message, an empty one with the
@@ -65,31 +70,19 @@ void UploadDatabaseFile(TerminalSession& session, const std::string& local_name,
 void DownloadDatabaseFile(TerminalSession& session, const TerminalLocation& where,
                           const std::string& local_name);
 
-// Sends TempDir + local_name as UploadDatabaseFile does, keeping a copy of
-// it (TempDir + UnsentCopyName) until the terminal has the whole file. A send
-// that fails after the terminal's file was touched may leave the terminal
-// without the file, or with part of it: the copy is what it should hold, for
-// the next fetch to fall back on.
-void UploadKeepingUnsentCopy(TerminalSession& session, const std::string& local_name,
-                             const TerminalLocation& where);
-std::string UnsentCopyName(const std::string& local_name);
-
 enum class FetchResult {
   Fetched,   // the terminal's file is in TempDir
   Missing,   // the terminal has no such file
   Empty,     // the terminal's file has no byte
-  Restored,  // the unsent copy of an earlier send took the terminal's place
+  Restored,  // the copy kept for a failed send took the terminal's place (kept_copies.hpp)
 };
 // As DownloadDatabaseFile, but a file that is missing or empty on the
 // terminal is reported instead of failing (no local file is made then).
 FetchResult FetchDatabaseFileIfPresent(TerminalSession& session, const TerminalLocation& where,
                                        const std::string& local_name);
-// As FetchDatabaseFileIfPresent, for a file sent with UploadKeepingUnsentCopy:
-// when the terminal's file is missing, empty or not whole (`is_whole` judges
-// the fetched local file), the copy an earlier send did not finish takes its
-// place (Restored). A whole file of the terminal's own drops that copy.
-FetchResult FetchDatabaseFileOrUnsentCopy(TerminalSession& session, const TerminalLocation& where,
-                                          const std::string& local_name,
-                                          bool (*is_whole)(const std::string& local_name));
+// Reads a small terminal file into `content`: false when the terminal has
+// no such file, or one longer than `largest` bytes (which is then not read).
+bool ReadSmallTerminalFile(TerminalSession& session, const TerminalLocation& where, int32_t largest,
+                           std::string& content);
 
 }  // namespace vtsd

@@ -101,6 +101,7 @@ void TerminalSession::End() {
   broken_ = false;
   packet_size = 0;
   app_version.clear();
+  ForgetTerminal();
   listen_.reset();
   if (library_started_) {
     platform::EndSocketLibrary();
@@ -201,6 +202,14 @@ void TerminalSession::Adopt(SocketHandle socket) {
   device_ = socket;
   device_id_ = static_cast<int32_t>(socket);
   broken_ = false;
+  // Another connection may be another terminal.
+  ForgetTerminal();
+}
+
+void TerminalSession::ForgetTerminal() {
+  terminal_id.clear();
+  terminal_id_known = false;
+  reported_absent.clear();
 }
 
 void TerminalSession::Break() {

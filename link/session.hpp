@@ -1,7 +1,8 @@
 // The terminal session: the one owner of everything the driver knows about
 // the terminal it talks to. The listening socket and the listener, the
 // accepted connection and the device ID the host holds for it, the packet
-// size of the current transfer and the application's version all live here,
+// size of the current transfer, the application's version and the
+// terminal's identifier all live here,
 // are reset in one place, and go away together.
 //
 // Every exchange goes through the session. A failure that leaves the byte
@@ -16,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "base/messages.hpp"
@@ -54,6 +56,15 @@ class TerminalSession {
   int32_t packet_size = 0;
   // The application's version as last answered to "ProgrammVersion"; "" before.
   std::string app_version;
+  // The identifier the driver keeps in a file of its own on the terminal
+  // (terminal_id.hpp), established once per connection; "" when the
+  // terminal has none the driver can read or write.
+  std::string terminal_id;
+  bool terminal_id_known = false;
+  // The files this connection's last fetch found missing or empty on the
+  // terminal (kept_copies.hpp): a send must not find one of them there with
+  // content.
+  std::set<std::string> reported_absent;
 
   // --- the connection (connection.cpp) ---
   // Prepares the listening socket from the connection settings and starts
@@ -86,6 +97,8 @@ class TerminalSession {
   void ReleaseListener();
 
  private:
+  // What was learnt of the terminal itself goes with its connection.
+  void ForgetTerminal();
   // Runs one exchange step; any failure breaks the session first.
   template <typename Step>
   auto Guarded(Step step) -> decltype(step());

@@ -6,6 +6,7 @@
 #include "store/local_database.hpp"
 #include "store/xml_table.hpp"
 #include "link/terminal_identity.hpp"
+#include "link/kept_copies.hpp"
 #include "link/remote_files.hpp"
 #include "platform/dialogs.hpp"
 #include "selection/selection_database.hpp"

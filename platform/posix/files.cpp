@@ -1,8 +1,11 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <ctime>
 
 #include "platform/files.hpp"
 
@@ -16,6 +19,42 @@ bool FileExists(const std::string& path) {
 bool RemoveFile(const std::string& path) {
   if (::unlink(path.c_str()) == 0) return true;
   return errno == ENOENT;
+}
+
+bool RenameFile(const std::string& from, const std::string& to) { return std::rename(from.c_str(), to.c_str()) == 0; }
+
+std::vector<std::string> FileNamesEndingWith(const std::string& directory, const std::string& suffix) {
+  std::vector<std::string> names;
+  DIR* dir = ::opendir(directory.empty() ? "." : directory.c_str());
+  if (dir == nullptr) return names;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0 &&
+        FileExists(directory + name)) {
+      names.push_back(name);
+    }
+  }
+  ::closedir(dir);
+  return names;
+}
+
+int64_t SecondsSinceModified(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return -1;
+  const std::time_t now = std::time(nullptr);
+  return now >= st.st_mtime ? static_cast<int64_t>(now - st.st_mtime) : 0;
+}
+
+bool FillRandom(void* buffer, size_t size) {
+  // getentropy gives at most 256 bytes a call.
+  auto* p = static_cast<unsigned char*>(buffer);
+  while (size > 0) {
+    const size_t n = size < 256 ? size : 256;
+    if (::getentropy(p, n) != 0) return false;
+    p += n;
+    size -= n;
+  }
+  return true;
 }
 
 namespace {

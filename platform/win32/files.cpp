@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <bcrypt.h>
 
 #include <algorithm>
 
@@ -16,6 +17,41 @@ bool RemoveFile(const std::string& path) {
   if (::DeleteFileW(Widen(path).c_str())) return true;
   const DWORD error = ::GetLastError();
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+bool RenameFile(const std::string& from, const std::string& to) {
+  return ::MoveFileExW(Widen(from).c_str(), Widen(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+std::vector<std::string> FileNamesEndingWith(const std::string& directory, const std::string& suffix) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAW found;
+  HANDLE search = ::FindFirstFileW(Widen(directory + "*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    const std::string name = Narrow(std::wstring(found.cFileName));
+    if (name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+      names.push_back(name);
+    }
+  } while (::FindNextFileW(search, &found));
+  ::FindClose(search);
+  return names;
+}
+
+int64_t SecondsSinceModified(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!::GetFileAttributesExW(Widen(path).c_str(), GetFileExInfoStandard, &data)) return -1;
+  FILETIME now_time;
+  ::GetSystemTimeAsFileTime(&now_time);
+  const auto ticks = [](const FILETIME& t) { return (static_cast<int64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+  const int64_t age = (ticks(now_time) - ticks(data.ftLastWriteTime)) / 10000000;  // 100 ns ticks
+  return age > 0 ? age : 0;
+}
+
+bool FillRandom(void* buffer, size_t size) {
+  return BCRYPT_SUCCESS(::BCryptGenRandom(nullptr, static_cast<PUCHAR>(buffer), static_cast<ULONG>(size),
+                                          BCRYPT_USE_SYSTEM_PREFERRED_RNG));
 }
 
 namespace {

@@ -150,6 +150,38 @@ const char* FaultName(Fault f) {
   return "?";
 }
 
+// A call made on two terminals in turn: `seed` runs on A first, so that A
+// holds files of its own that B never had.
+struct TwoTerminalCall {
+  const char* name;
+  int method;
+  std::function<std::vector<Value>(int32_t device)> params;
+  std::function<void(int32_t device)> seed;
+};
+
+const char kEveningTask[] =
+    "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<Table PodborName=\"Evening\">\r\n"
+    "<Record Articule=\"4609\" Quantity=\"2\"/>\r\n</Table>";
+
+const std::vector<TwoTerminalCall>& TwoTerminalCalls() {
+  static const std::vector<TwoTerminalCall> calls = {
+      // The task file: A holds the task "Evening", B has no task file.
+      {"UnloadTaskForSelection", kUnloadTaskForSelection,
+       [](int32_t d) { return std::vector<Value>{Value::Int(d), Value::Text(kTask)}; },
+       [](int32_t d) { Call(kUnloadTaskForSelection, {Value::Int(d), Value::Text(kEveningTask)}); }},
+      // The settings file (A has one, B none) and the upload in progress:
+      // A's "first" and "regular" wait for A's "last"; B's "last" is an
+      // upload of its own.
+      {"UploadTable 3 packages", kUploadTable,
+       [](int32_t d) { return std::vector<Value>{Value::Int(d), Value::Text(kCatalogue), Value::Text("last")}; },
+       [](int32_t d) {
+         Call(kUploadTable, {Value::Int(d), Value::Text(kFirstPackage), Value::Text("first")});
+         Call(kUploadTable, {Value::Int(d), Value::Text(kRegularPackage), Value::Text("regular")});
+       }},
+  };
+  return calls;
+}
+
 // The exchange limit of these runs, and how late a late reply comes.
 constexpr int kExchangeLimitMs = 400;
 constexpr int kLateMs = 900;
@@ -213,7 +245,7 @@ class FaultMatrix : public ::testing::Test {
   RunReport RunOnce(const Operation& op, Fault fault, size_t at) {
     RunReport run;
     auto problem = [&run](const std::string& what) { run.problems.push_back(what); };
-    CatalogueUploadState() = UploadState{};
+    ResetDriverState();
     SelectionWindowState().isCancelled = false;
     ConnectionSettings().IpAddress = "127.0.0.1";
     ConnectionSettings().PortNumber = test::FreePort();
@@ -332,6 +364,136 @@ class FaultMatrix : public ::testing::Test {
     return run;
   }
 
+  // Each run starts from a driver that has seen no terminal.
+  void ResetDriverState() {
+    CatalogueUploadState() = UploadState{};
+    ActiveUploadTerminal().clear();
+    WaitingUploads().clear();
+    SelectionWindowState().isCancelled = false;
+    for (const auto& entry : fs::directory_iterator(temp_)) fs::remove_all(entry.path());
+  }
+
+  // ---- Two terminals on one driver ------------------------------------------
+
+  // One connection to a terminal: Open, the calls, Close; the terminal then
+  // ends (killed when `kill`, as a stalled one must be).
+  struct Visit {
+    Value ret;
+    std::string error;
+    std::map<std::string, std::string> contents;
+  };
+  Visit VisitTerminal(TerminalProcess& terminal, const std::vector<std::string>& options,
+                      const std::function<void(int32_t)>& before, const TwoTerminalCall& call, bool kill,
+                      size_t* requests_before = nullptr) {
+    Visit visit;
+    ConnectionSettings().PortNumber = test::FreePort();
+    if (!terminal.Start(ConnectionSettings().PortNumber, options)) {
+      visit.error = "the simulator did not start";
+      return visit;
+    }
+    const CallOutcome opened = Call(kOpen, {Value()});
+    if (opened.ret != Value::Int(1)) {
+      visit.error = "Open failed: " + opened.error;
+      terminal.Finish(0);
+      return visit;
+    }
+    if (before) before(DeviceId());
+    if (requests_before != nullptr) *requests_before = terminal.Commands().size();
+    const CallOutcome result = Call(call.method, call.params(DeviceId()));
+    visit.ret = result.ret;
+    visit.error = result.error;
+    if (DeviceId() != 0) Call(kClose, {Value::Int(DeviceId())});
+    EndConnection();
+    terminal.Finish(kill ? 0 : 5000);
+    visit.contents = terminal.Contents();
+    return visit;
+  }
+
+  // Terminal A fails as `fault` at its request `at` of the call (A already
+  // holds what `seed` gave it), then terminal B, which never had the call's
+  // file, makes the same call, then A makes it again. B must end as a clean
+  // run on B alone does; A must end as a clean run on A alone does.
+  std::vector<std::string> RunTwoTerminals(const TwoTerminalCall& call, Fault fault, size_t at,
+                                           const Visit& clean_a, const Visit& clean_b) {
+    std::vector<std::string> problems;
+    ResetDriverState();
+    ConnectionSettings().IpAddress = "127.0.0.1";
+    ConnectionSettings().TimeOut = 10;
+    TerminalProcess a, b;
+    if (!a.PrepareRoot({}) || !b.PrepareRoot({"--no-setup"})) return {"the simulators did not prepare their roots"};
+    std::vector<std::string> faulted;
+    const std::string k = std::to_string(at);
+    if (fault == Fault::Close) faulted = {"--close-at", k};
+    if (fault == Fault::Stall) faulted = {"--stall-at", k};
+    if (fault == Fault::Garbage) faulted = {"--garbage-at", k};
+    if (fault == Fault::Late) faulted = {"--late-at", k, "--late-ms", std::to_string(kLateMs)};
+    if (fault == Fault::Zero) faulted = {"--zero-at", k};
+    const Visit first = VisitTerminal(a, faulted, call.seed, call, fault == Fault::Stall);
+    if (first.ret != Value::Int(1) && (first.error.size() < 2 || CodeOfMark(first.error) < 0))
+      problems.push_back("A's failing call gave no coded message: '" + first.error + "'");
+    const Visit on_b = VisitTerminal(b, {}, nullptr, call, false);
+    if (on_b.ret != clean_b.ret) problems.push_back("B's call returned " + on_b.ret.ToText() + ": " + on_b.error);
+    if (on_b.contents != clean_b.contents) problems.push_back("B's files differ from a clean run on B alone");
+    // A call that took a 0 in its stride is done: a configuration does not
+    // repeat it (repeated, a "last" would be an upload of its own).
+    Visit again = first;
+    if (first.ret != Value::Int(1)) {
+      again = VisitTerminal(a, {}, nullptr, call, false);
+      if (again.ret != Value::Int(1)) problems.push_back("A's repeat failed: " + again.error);
+    }
+    if (again.contents != clean_a.contents) {
+      for (const auto& [name, content] : clean_a.contents) {
+        auto it = again.contents.find(name);
+        if (it == again.contents.end() || it->second != content)
+          problems.push_back("after A's repeat " + name + " differs from a clean run on A:\n" +
+                             (it == again.contents.end() ? std::string("(none)") : it->second) + "\n  clean:\n" + content);
+      }
+      if (again.contents.size() != clean_a.contents.size()) problems.push_back("A holds other files than a clean run");
+    }
+    return problems;
+  }
+
+  void RunTwoTerminalMatrix(const TwoTerminalCall& call, size_t every) {
+    ConnectionSettings().IpAddress = "127.0.0.1";
+    ConnectionSettings().TimeOut = 10;
+    ResetDriverState();
+    Visit clean_a, clean_b;
+    size_t requests_before = 0;
+    std::vector<std::string> commands;
+    {
+      TerminalProcess a;
+      ASSERT_TRUE(a.PrepareRoot({}));
+      clean_a = VisitTerminal(a, {}, call.seed, call, false, &requests_before);
+      ASSERT_EQ(clean_a.ret, Value::Int(1)) << call.name << " on A alone: " << clean_a.error;
+      commands = a.Commands();
+    }
+    ResetDriverState();
+    {
+      TerminalProcess b;
+      ASSERT_TRUE(b.PrepareRoot({"--no-setup"}));
+      clean_b = VisitTerminal(b, {}, nullptr, call, false);
+    }
+    const size_t n = commands.size() - requests_before - 1;  // without the Disconnect
+    ASSERT_GT(n, 0u);
+    for (Fault fault : {Fault::Close, Fault::Stall, Fault::Garbage, Fault::Late, Fault::Zero}) {
+      Row row{std::string(call.name) + " A/B/A", FaultName(fault), 0, 0};
+      for (size_t k = 1; k <= n; k += every) {
+        const std::vector<std::string> problems =
+            RunTwoTerminals(call, fault, requests_before + k, clean_a, clean_b);
+        ++row.tried;
+        if (problems.empty()) {
+          ++row.held;
+          continue;
+        }
+        std::string all;
+        for (const auto& p : problems) all += "\n  " + p;
+        ADD_FAILURE() << call.name << " A/B/A, " << FaultName(fault) << " at request " << k << " ("
+                      << commands[requests_before + k - 1] << "):" << all;
+      }
+      table_.push_back(row);
+    }
+  }
+
   void RunMatrix(const Operation& op) {
     const RunReport clean = RunOnce(op, Fault::None, 0);
     ASSERT_TRUE(clean.problems.empty()) << op.name << ": " << clean.problems.front();
@@ -391,6 +553,10 @@ TEST_F(FaultMatrix, UploadTableLastOfThreePackages) { RunMatrix(Operations()[3])
 TEST_F(FaultMatrix, ClearTable) { RunMatrix(Operations()[4]); }
 TEST_F(FaultMatrix, UnloadTaskForSelection) { RunMatrix(Operations()[5]); }
 TEST_F(FaultMatrix, DownloadTable) { RunMatrix(Operations()[6]); }
+// A failed send is made good on its own terminal only, and an upload goes on
+// on the terminal it began on.
+TEST_F(FaultMatrix, TaskFileOnTwoTerminals) { RunTwoTerminalMatrix(TwoTerminalCalls()[0], 1); }
+TEST_F(FaultMatrix, UploadOnTwoTerminals) { RunTwoTerminalMatrix(TwoTerminalCalls()[1], 2); }
 
 }  // namespace
 }  // namespace vtsd

@@ -66,6 +66,11 @@ OPERATIONS = {
     },
 }
 
+TASK = ('<?xml version="1.0" encoding="utf-8"?>\r\n<Table PodborName="Picking 7">\r\n'
+        '<Record Articule="4601" Quantity="3"/>\r\n<Record Articule="4602" Quantity="1.5"/>\r\n</Table>')
+EVENING = ('<?xml version="1.0" encoding="utf-8"?>\r\n<Table PodborName="Evening">\r\n'
+           '<Record Articule="4609" Quantity="2"/>\r\n</Table>')
+
 # A failure GetLastError knows: a description that is neither empty (no
 # failure recorded) nor the text for a failure without a code mark.
 KNOWN_FAILURE = {"$re": "^(?!The error is not known\\.$)."}
@@ -119,6 +124,111 @@ def scenario(name, op, sim_args, fault, contents_file):
     return lines
 
 
+def two_terminal_scenario(name, sim_args, fault, contents_a, contents_b):
+    """Terminal A, which holds the task "Evening", fails as `fault` during a
+    task upload; terminal B, which has no task file, takes the same task;
+    then A takes it again. Both terminals' files are written out."""
+    def call(params, expect):
+        return {"op": "CallAsFunc", "method": "UnloadTaskForSelection", "params": params, "expect": expect}
+
+    def visit(answers):
+        return [
+            {"op": "Answer", "replace": True, "with": answers},
+            {"op": "CallAsFunc", "method": "Open", "save": {"0": "device"}, "expect": {"ret": {"vt": "i4", "v": 1}}},
+        ]
+
+    close = {"op": "CallAsFunc", "method": "Close", "params": [{"var": "device"}],
+             "expect": {"ret": {"vt": "i4", "v": 1}}}
+    ok = {"press": "ok", "after_ms": 200}
+    lines = [
+        {"scenario": {"description": name, "sim": sim_args + ["--root", "$TERMINAL_A"], "timeout": 90}},
+        {"op": "Init"},
+        {"op": "SetLocale", "locale": "en_US"},
+        {"op": "CallAsFunc", "method": "SetParameter", "params": ["propIpAdress", "$ADDRESS"]},
+        {"op": "CallAsFunc", "method": "SetParameter", "params": ["propPortNumber", "$PORT"]},
+        {"op": "CallAsFunc", "method": "SetParameter", "params": ["propTimeOut", 20]},
+    ] + visit([ok]) + [call([{"var": "device"}, EVENING], {"ret": {"vt": "i4", "v": 1}})]
+    if fault is None:
+        lines.append(call([{"var": "device"}, TASK], {"ret": {"vt": "i4", "v": 1}}))
+    elif fault == "zero":
+        lines.append(call([{"var": "device"}, TASK], {}))
+    else:
+        lines.append(call([{"var": "device"}, TASK], {"ret": {"vt": "i4", "v": 0}}))
+        lines.append({"op": "CallAsFunc", "method": "GetLastError",
+                      "expect": {"ret": {"vt": "i4"}, "params": [{"vt": "bstr", "v": KNOWN_FAILURE}]}})
+    lines += [close, {"runner": {"start_sim": [], "root": "$TERMINAL_B"}}] + visit([ok]) + [
+        call([{"var": "device"}, TASK], {"ret": {"vt": "i4", "v": 1}}), close,
+        {"runner": {"start_sim": [], "root": "$TERMINAL_A"}}]
+    # A task the first call did send after all is replaced by its repeat.
+    lines += visit([ok, {"press": "yes"}]) + [
+        call([{"var": "device"}, TASK], {"ret": {"vt": "i4", "v": 1}}), close,
+        {"op": "Done", "expect": {"hr": 0}},
+        {"runner": {"contents": "$TERMINAL_A", "into": contents_a}},
+        {"runner": {"contents": "$TERMINAL_B", "into": contents_b}},
+    ]
+    return lines
+
+
+def run_two_terminals(args, work, steps):
+    """The two-terminal variant; returns its table rows."""
+    log = os.path.join(work, "two-clean.jsonl")
+    clean = os.path.join(work, "two-clean.scenario.jsonl")
+    clean_a, clean_b = clean + ".a.json", clean + ".b.json"
+    write_scenario(clean, two_terminal_scenario("task file on two terminals, clean", ["--log", log],
+                                                None, clean_a, clean_b))
+    code, output = run(args, [clean])
+    if code != 0:
+        print(output)
+        print("the clean run of the task file on two terminals failed")
+        return [("task A/B/A", "clean", 1, 0)]
+    expected = []
+    for path in (clean_a, clean_b):
+        with open(path, encoding="utf-8") as f:
+            expected.append(json.load(f))
+    with open(log, encoding="utf-8") as f:
+        commands = [json.loads(line).get("command", "?") for line in f if line.strip()]
+    # The task upload's requests: from its version query to the Close's
+    # "Disconnect"; the "Evening" upload comes before them.
+    begin = [i for i, c in enumerate(commands) if c == "GetFuture"][1]
+    end = commands.index("Disconnect")
+    rows = []
+    for fault in args.faults.split(","):
+        if fault == "late":
+            continue  # a late reply is a stall that ends; the stall covers it here
+        step = steps.get(fault, 1)
+        points = sorted(set(list(range(begin + 1, end + 1, step)) + [end]))
+        files = []
+        for k in points:
+            path = os.path.join(work, "two-%s-%02d.jsonl" % (fault, k))
+            idle = "5" if fault == "stall" else "60"
+            write_scenario(path, two_terminal_scenario(
+                "task file on two terminals, %s at request %d (%s)" % (fault, k, commands[k - 1]),
+                fault_options(fault, k, args.late_ms) + ["--idle-timeout", idle], fault,
+                path + ".a.json", path + ".b.json"))
+            files.append(path)
+        code, output = run(args, files)
+        held_names = {line.split()[1] for line in output.splitlines() if line.startswith("ok   ")}
+        held = 0
+        for path in files:
+            name = os.path.splitext(os.path.basename(path))[0]
+            if name not in held_names:
+                continue
+            got = []
+            for suffix in (".a.json", ".b.json"):
+                with open(path + suffix, encoding="utf-8") as f:
+                    got.append(json.load(f))
+            if got != expected:
+                for which, g, e in zip("AB", got, expected):
+                    if g != e:
+                        print("%s: terminal %s's files differ from the clean run's" % (name, which))
+                continue
+            held += 1
+        if held != len(files):
+            print(output)
+        rows.append(("task file A/B/A", fault, len(files), held))
+    return rows
+
+
 def write_scenario(path, lines):
     with open(path, "w", encoding="utf-8") as f:
         for line in lines:
@@ -154,6 +264,8 @@ def main():
     parser.add_argument("--sampled", choices=sorted(SAMPLINGS),
                         help="a named sample of every fault kind (dense: a 64-bit build's run, "
                              "sparse: a 32-bit one's); --sample and --late-points given as well win")
+    parser.add_argument("--two-terminals", action="store_true",
+                        help="also the task file on two terminals in turn: a failure on A, then B, then A")
     parser.add_argument("--late-ms", type=int, default=35000,
                         help="how late a late reply comes; longer than the driver's exchange limit")
     args = parser.parse_args()
@@ -238,6 +350,11 @@ def main():
             rows.append((op, fault, tried, held))
             passed += held
             failed += tried - held
+    if args.two_terminals:
+        for row in run_two_terminals(args, work, steps):
+            rows.append(row)
+            passed += row[3]
+            failed += row[2] - row[3]
     print("\nhost fault matrix (%s)" % args.platform)
     print("%-24s %-8s %13s %13s" % ("operation", "fault", "points tried", "points held"))
     for op, fault, tried, held in rows:

@@ -37,12 +37,17 @@ Lines of a scenario:
       in the SQLite file, every value as text (null for NULL), must equal rows
       {"contents": DIR, "into": FILE}: writes what every file under DIR
       holds to FILE as JSON (see directory_contents)
+      {"start_sim": [args], "root": DIR}: another terminal: the simulator
+      running now is given ten seconds to end (it ends after "Disconnect"),
+      then one starts with these arguments and DIR as its root (the header's
+      --port and --address, a log of its own)
 
 Placeholders in every string (inputs, expectations, simulator arguments):
 $PORT (a free TCP port on 127.0.0.1), $TEMP (the scenario's temporary
 directory, with its separator, as the host sees it; in runner steps as this
 machine sees it), $SIMROOT (the
-simulator's root directory), $ADDRESS (127.0.0.1).
+simulator's root directory), $TERMINAL_A and $TERMINAL_B (two more roots,
+for scenarios with several terminals), $ADDRESS (127.0.0.1).
 
 Matching: an expected object matches when each of its keys matches (a key
 whose expected value is {"$absent": true} must be missing); an expected list
@@ -251,6 +256,8 @@ def run_scenario(scenario, args, work):
         "$TEMP": host_path(temp_dir, args.wine_paths).rstrip("\\/") +
                  ("\\" if args.wine_paths else "/"),
         "$SIMROOT": sim_root,
+        "$TERMINAL_A": os.path.join(work, "terminal-a"),
+        "$TERMINAL_B": os.path.join(work, "terminal-b"),
         "$ADDRESS": ADDRESS,
     }
     sim = None
@@ -276,8 +283,26 @@ def run_scenario(scenario, args, work):
 
         # The runner's own steps see the directory as this machine names it.
         local_names = dict(names, **{"$TEMP": temp_dir})
+        started = 0
         for number, step in scenario.steps:
             where = "%s:%d" % (scenario.path, number)
+            if "runner" in step and "start_sim" in step["runner"]:
+                spec = substitute(step["runner"], local_names)
+                if sim is not None:
+                    try:
+                        sim.wait(timeout=10)
+                    except subprocess.TimeoutExpired:
+                        sim.terminate()
+                        sim.wait()
+                started += 1
+                os.makedirs(spec["root"], exist_ok=True)
+                sim = subprocess.Popen(
+                    shlex.split(args.sim) + list(spec["start_sim"]) +
+                    ["--port", names["$PORT"], "--address", ADDRESS, "--root", spec["root"],
+                     "--log", os.path.join(work, "sim-%d.log" % started)],
+                    stdin=subprocess.DEVNULL, stdout=open(os.path.join(work, "sim-%d.out" % started), "wb"),
+                    stderr=subprocess.STDOUT)
+                continue
             if "runner" in step:
                 run_runner_step(substitute(step["runner"], local_names), where)
                 continue
@@ -368,9 +393,16 @@ def database_text(path):
         db.close()
 
 
+# The driver's identity file holds 128 random bits of the terminal's own:
+# two runs agree on its form, never on its digits.
+IDENTITY_FILE = "VemlarTSD.id"
+IDENTITY = re.compile(rb"^[0-9a-f]{32}(\r?\n)?$")
+
+
 def directory_contents(root):
     """Every file under root with what it holds: a database as its tables and
-    rows, any other file as its bytes (hex)."""
+    rows, the identity file as whether it holds an identifier, any other file
+    as its bytes (hex)."""
     contents = {}
     for folder, _, names in os.walk(root):
         for name in names:
@@ -379,6 +411,8 @@ def directory_contents(root):
             with open(path, "rb") as f:
                 data = f.read()
             text = database_text(path) if data.startswith(b"SQLite format 3") else None
+            if rel == IDENTITY_FILE and IDENTITY.match(data):
+                text = "<an identifier>"
             contents[rel] = text if text is not None else data.hex()
     return contents
 

@@ -3,6 +3,8 @@
 // under the simulator's root and its request log show what was sent.
 #include <gtest/gtest.h>
 
+#include "platform/files.hpp"
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +21,7 @@
 #include "selection/selection_database.hpp"
 #include "selection/selection_window.hpp"
 #include "link/session.hpp"
+#include "link/terminal_id.hpp"
 #include "selection/task_upload.hpp"
 #include "simulator.hpp"
 #include "tests/selection/fixtures.hpp"
@@ -106,6 +109,72 @@ class TerminalTest : public ::testing::Test {
   TerminalDialogs dialogs_;
   test::SimTerminal terminal_;
 };
+
+// ---- The terminal's identity file ---------------------------------------------
+
+// What the terminal's identity file holds, or "" when it has none.
+std::string IdentityOn(const fs::path& root) {
+  const fs::path file = root / "VemlarTSD.id";
+  return fs::exists(file) ? ReadBytes(file.string()) : std::string();
+}
+
+TEST_F(TerminalTest, IdentityIsWrittenOnceAndReadOnEachConnection) {
+  Connect();
+  ASSERT_EQ(Upload(kTask).ret, Value::Int(1));
+  const std::string written = IdentityOn(terminal_.root);
+  std::string id;
+  ASSERT_TRUE(ParseTerminalId(written, id)) << written;
+  EXPECT_EQ(written, id + "\r\n");
+  // After the version query and before the task file is fetched.
+  const std::vector<std::string> first = terminal_.IdentityRequestsSoFar();
+  ASSERT_GE(first.size(), 9u);
+  EXPECT_EQ(std::vector<std::string>(first.begin() + 1, first.begin() + 9),
+            (std::vector<std::string>{"ExistFile \\VemlarTSD.id", "GetHrpMaxBuffer", "ExistFile \\VemlarTSD.id",
+                                      "CreateFile \\VemlarTSD.id", "OpenFile \\VemlarTSD.id", "WriteFile",
+                                      "CloseFile", "ExistFile Merxa5\\Order\\Podbor.db"}));
+  // Known for the rest of the connection: the next call asks nothing of it.
+  dialogs_.Answer(BoxAnswer::Yes);
+  ASSERT_EQ(Upload(kTask).ret, Value::Int(1));
+  const std::vector<std::string> second = terminal_.IdentityRequestsSoFar();
+  EXPECT_EQ(std::count(second.begin(), second.end(), "ExistFile \\VemlarTSD.id"), 0);
+  // A new connection reads it, and nothing is written.
+  terminal_.Stop();
+  terminal_.Prepare(scratch_.path(), test::FreePort());
+  Connect();
+  dialogs_.Answer(BoxAnswer::Yes);
+  ASSERT_EQ(Upload(kTask).ret, Value::Int(1));
+  const std::vector<std::string> third = terminal_.IdentityRequestsSoFar();
+  EXPECT_EQ(std::vector<std::string>(third.begin() + 1, third.begin() + 7),
+            (std::vector<std::string>{"ExistFile \\VemlarTSD.id", "OpenFile \\VemlarTSD.id", "GetHrpMaxBuffer",
+                                      "LengthFile", "ReadFile", "CloseFile"}));
+  EXPECT_EQ(IdentityOn(terminal_.root), written);
+}
+
+TEST_F(TerminalTest, IdentityFileThatHoldsNoIdentifierIsReplaced) {
+  for (const std::string& content : {std::string("not an identifier\r\n"), std::string(200, 'a'), std::string()}) {
+    SCOPED_TRACE(content.substr(0, 20));
+    fs::create_directories(terminal_.root);
+    std::ofstream(terminal_.root / "VemlarTSD.id", std::ios::binary) << content;
+    Connect();
+    ASSERT_EQ(Upload(kTask).ret, Value::Int(1));
+    std::string id;
+    EXPECT_TRUE(ParseTerminalId(IdentityOn(terminal_.root), id)) << IdentityOn(terminal_.root);
+    terminal_.Stop();
+    terminal_.Prepare(scratch_.path(), test::FreePort());
+    fs::remove(TerminalPodbor());
+  }
+}
+
+TEST_F(TerminalTest, TerminalThatCannotHoldTheIdentityWorksWithoutCopies) {
+  // A directory where the identity file would go: the terminal can neither
+  // give nor take the file.
+  fs::create_directories(terminal_.root / "VemlarTSD.id");
+  Connect();
+  const Result r = Upload(kTask);
+  ASSERT_EQ(r.ret, Value::Int(1)) << r.error;
+  EXPECT_EQ(Db(TerminalPodbor().string()).Rows("SELECT Name FROM Registry"), (Rows{{"Picking 7"}}));
+  EXPECT_TRUE(platform::FileNamesEndingWith(TempDir(), ".kept").empty());
+}
 
 // ---- UnloadTaskForSelection -------------------------------------------------
 
@@ -242,10 +311,12 @@ TEST_F(TerminalTest, TaskFileCutOffInItsSendKeepsEveryTask) {
       "INSERT INTO padding VALUES (hex(randomblob(3000)))");
   const auto size = static_cast<int>(fs::file_size(TerminalPodbor()));
   const int reads = (size + 1023) / 1024;
-  // Version, ExistFile, OpenFile, GetHrpMaxBuffer, LengthFile, the reads,
-  // CloseFile; then GetHrpMaxBuffer, ExistFile, DeleteFile, CreateFile,
-  // OpenFile and the second piece.
-  const int second_piece = 5 + reads + 1 + 5 + 2;
+  // Version; the identity file written (ExistFile, GetHrpMaxBuffer,
+  // ExistFile, CreateFile, OpenFile, WriteFile, CloseFile); ExistFile,
+  // OpenFile, GetHrpMaxBuffer, LengthFile, the reads, CloseFile; then
+  // GetHrpMaxBuffer, ExistFile, DeleteFile, CreateFile, OpenFile and the
+  // second piece.
+  const int second_piece = 1 + 7 + 4 + reads + 1 + 5 + 2;
   Connect({"--max-packet", "1024", "--close-at", std::to_string(second_piece), "--reconnect", "1"});
   const Result failed = Upload(kTask);
   ASSERT_EQ(failed.ret, Value::Int(0));
@@ -256,15 +327,16 @@ TEST_F(TerminalTest, TaskFileCutOffInItsSendKeepsEveryTask) {
   const Result reopened = Call(kOpen, {Value()});
   ASSERT_EQ(reopened.ret, Value::Int(1)) << reopened.error;
   terminal_.device = reopened.params[0].ToInt32();
-  // The task was in the copy being sent: replacing it is asked.
-  dialogs_.Answer(BoxAnswer::Yes);
+  // The terminal gets back what it held before the failed call, so the
+  // repeat is a first try again: nothing to replace, nothing asked.
   const Result retried = Upload(kTask);
   ASSERT_EQ(retried.ret, Value::Int(1)) << retried.error;
+  EXPECT_TRUE(dialogs_.boxes.empty());
   Db db(TerminalPodbor().string());
   EXPECT_EQ(db.Rows("SELECT Name FROM Registry ORDER BY Name"), (Rows{{"Old A"}, {"Old B"}, {"Picking 7"}}));
   EXPECT_EQ(db.Rows("SELECT count(*) FROM padding"), (Rows{{"1"}}));
   // Sent whole, the copy is not kept any longer.
-  EXPECT_FALSE(fs::exists(fs::path(TempDir()) / "Podbor.db.unsent"));
+  EXPECT_TRUE(platform::FileNamesEndingWith(TempDir(), ".kept").empty());
 }
 
 // An empty "Podbor.db" is what a send that never wrote its first piece

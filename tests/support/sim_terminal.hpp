@@ -37,9 +37,11 @@ class SimTerminal {
 
   // The terminal's root and request log go under `dir`; the driver is set to
   // listen on a free loopback port and wait ten seconds for the terminal.
+  // After Stop, the same terminal is prepared again this way.
   void Prepare(const std::filesystem::path& dir, uint16_t port) {
     root = dir / "terminal";
     log = dir / "requests.log";
+    seen_requests_ = 0;  // a simulator started anew writes its log anew
     std::filesystem::create_directories(root);
     ConnectionSettings().IpAddress = "127.0.0.1";
     ConnectionSettings().PortNumber = port;
@@ -94,8 +96,31 @@ class SimTerminal {
   }
 
   // The requests the terminal received since the last look: the command,
-  // then the path or key it named.
-  std::vector<std::string> RequestsSoFar() {
+  // then the path or key it named. The requests by which the driver reads
+  // or writes its identity file are left out (IdentityRequestsSoFar keeps
+  // them): the tests of other features look at their own requests.
+  std::vector<std::string> RequestsSoFar() { return WithoutIdentityRequests(IdentityRequestsSoFar()); }
+
+  // The identity file's requests: from "ExistFile \VemlarTSD.id" up to
+  // the "CloseFile" of the transfer that opened it.
+  static std::vector<std::string> WithoutIdentityRequests(const std::vector<std::string>& requests) {
+    const std::string exist = "ExistFile \\VemlarTSD.id", open = "OpenFile \\VemlarTSD.id";
+    std::vector<std::string> kept;
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+      if (requests[i] != exist) {
+        kept.push_back(requests[i]);
+        continue;
+      }
+      bool opened = false;
+      for (; i < requests.size(); ++i) {
+        opened = opened || requests[i] == open;
+        if (opened && requests[i] == "CloseFile") break;
+      }
+    }
+    return kept;
+  }
+
+  std::vector<std::string> IdentityRequestsSoFar() {
     std::vector<std::string> names;
     std::ifstream in(log);
     std::string line;
