@@ -79,6 +79,8 @@ class UploadTerminal : public ::testing::Test {
   void SetUp() override {
     SetMessageLanguage(Language::Russian);
     CatalogueUploadState() = UploadState{};
+    ActiveUploadTerminal().clear();
+    WaitingUploads().clear();
     terminal_.Prepare(scratch_.path(), test::FreePort());
   }
 
@@ -334,6 +336,43 @@ TEST_F(UploadTerminal, FirstRegularRegularLastSendsOneCatalogueOnce) {
   }
   EXPECT_EQ(TerminalArticles(), expected);
   EXPECT_EQ(TerminalArticles("N").back(), Row{"12"});
+}
+
+// Terminals in a cradle share one address: an upload in packages goes on on
+// the terminal it began on, whatever other terminals get in between.
+TEST_F(UploadTerminal, PackagesOfOneTerminalNeverReachAnother) {
+  auto upload_to = [this](test::SimTerminal& t, const std::string& xml, const char* status) {
+    return t.Call(kUploadTable, {Value::Int(t.device), Value::Text(xml), Value::Text(status)});
+  };
+  auto articles = [](const test::SimTerminal& t) {
+    return SqliteFile((t.root / "Merxa5" / "Merxa.db").string()).Rows("select Articule from Articule order by N");
+  };
+  // A: "first" and "regular"; the connection ends, as between two calls of
+  // a configuration that serves several terminals.
+  Connect();
+  ASSERT_EQ(Upload(SimplePackage(1, 2), "first").ret, Value::Int(1));
+  ASSERT_EQ(Upload(SimplePackage(3, 1), "regular").ret, Value::Int(1));
+  terminal_.Stop();
+
+  // B: a lone "last" is an upload of its own.
+  test::SimTerminal b;
+  fs::create_directories(scratch_.path() / "b");
+  b.Prepare(scratch_.path() / "b", test::FreePort());
+  b.Connect();
+  ASSERT_EQ(upload_to(b, SimplePackage(50, 1), "last").ret, Value::Int(1));
+  EXPECT_EQ(articles(b), (Rows{{"A50"}}));
+  // B again: "regular" without a "first" of B's own changes nothing there.
+  ASSERT_EQ(upload_to(b, SimplePackage(60, 1), "regular").ret, Value::Int(1));
+  b.Stop();
+  EXPECT_EQ(articles(b), (Rows{{"A50"}}));
+
+  // A again: its "last" finishes A's upload, with A's earlier packages.
+  terminal_.Prepare(scratch_.path(), test::FreePort());
+  Connect();
+  const Result last = Upload(SimplePackage(4, 1), "last");
+  ASSERT_EQ(last.ret, Value::Int(1)) << last.error;
+  EXPECT_EQ(articles(terminal_), (Rows{{"A1"}, {"A2"}, {"A3"}, {"A4"}}));
+  EXPECT_TRUE(WaitingUploads().empty()) << "nothing of B waits";
 }
 
 TEST_F(UploadTerminal, RegularWithoutFirstChangesNothing) {
