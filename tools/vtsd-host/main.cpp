@@ -39,6 +39,10 @@ struct Verb {
 };
 
 int RunScript(Backend& backend, DialogScript& dialogs, const std::vector<std::string>&) {
+  // Lines of megabytes (an article table) are read in blocks, not one
+  // character at a time through C's stdio.
+  std::ios::sync_with_stdio(false);
+  std::cin.tie(nullptr);
   vtsd::host::Session session(backend, dialogs);
   session.Run(std::cin, std::cout);
   return 0;

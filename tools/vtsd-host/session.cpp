@@ -70,10 +70,33 @@ std::string Text(const Json& request, const char* key) {
   return v.get<std::string>();
 }
 
-Json ParamsToJson(const Values& params) {
+// A text parameter this long that the call left as it was given is not
+// written back: the answer says so and gives its length (an article table
+// of a hundred thousand records is megabytes).
+constexpr size_t kLongestEcho = 64 * 1024;
+
+bool IsLongText(const Value& v) { return v.kind() == Value::Kind::Text && v.text_value().size() > kLongestEcho; }
+
+// The parameters after the call; `given` holds the long texts as they went in.
+Json ParamsToJson(const Values& params, const Values& given = {}) {
   Json out = Json::array();
-  for (const Value& v : params) out.push_back(ValueToJson(v));
+  for (size_t i = 0; i < params.size(); ++i) {
+    const Value& v = params[i];
+    if (i < given.size() && IsLongText(v) && v == given[i]) {
+      out.push_back(Json{{"vt", "bstr"}, {"unchanged", true}, {"length", v.text_value().size()}});
+      continue;
+    }
+    out.push_back(ValueToJson(v));
+  }
   return out;
+}
+
+Values LongTextsOf(const Values& params) {
+  Values kept(params.size());
+  for (size_t i = 0; i < params.size(); ++i) {
+    if (IsLongText(params[i])) kept[i] = params[i];
+  }
+  return kept;
 }
 
 std::string Dump(const Json& j) {
@@ -221,10 +244,11 @@ Json Session::Carry(const Json& request) {
         if (s.key() != "ret" && std::stoul(s.key()) >= params.size())
           throw ScriptError("\"save\": the method has no parameter " + s.key());
     }
+    const Values given = LongTextsOf(params);
     Value ret;
     hr = backend_.CallAsFunc(method, ret, params);
     out["ret"] = ValueToJson(ret);
-    out["params"] = ParamsToJson(params);
+    out["params"] = ParamsToJson(params, given);
     Save(request, ret, params);
   } else if (op == "Answer") {
     const Json& with = Required(request, "with");
@@ -277,6 +301,7 @@ std::optional<std::string> Session::HandleLine(const std::string& line) {
 
 void Session::Run(std::istream& in, std::ostream& out) {
   std::string line;
+  line.reserve(1 << 16);
   while (std::getline(in, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (auto answer = HandleLine(line)) out << *answer << '\n' << std::flush;
