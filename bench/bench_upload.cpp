@@ -35,7 +35,7 @@
 #include "catalogue/upload.hpp"
 #include "catalogue/upload_state.hpp"
 #include "link/connection.hpp"
-#include "link/terminal_identity.hpp"
+#include "link/application_version.hpp"
 #include "link/remote_files.hpp"
 #include "link/session.hpp"
 #include "options.hpp"

@@ -11,7 +11,7 @@
 #include "link/kept_copies.hpp"
 #include "link/remote_files.hpp"
 #include "link/terminal_id.hpp"
-#include "link/terminal_identity.hpp"
+#include "link/application_version.hpp"
 #include "platform/files.hpp"
 #include "store/local_database.hpp"
 

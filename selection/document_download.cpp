@@ -5,7 +5,7 @@
 #include "base/temp_dir.hpp"
 #include "base/settings.hpp"
 #include "store/local_database.hpp"
-#include "link/terminal_identity.hpp"
+#include "link/application_version.hpp"
 #include "link/remote_files.hpp"
 #include "platform/files.hpp"
 #include "selection/selection_database.hpp"

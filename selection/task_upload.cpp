@@ -5,7 +5,7 @@
 
 #include "store/local_database.hpp"
 #include "store/xml_table.hpp"
-#include "link/terminal_identity.hpp"
+#include "link/application_version.hpp"
 #include "link/kept_copies.hpp"
 #include "link/remote_files.hpp"
 #include "platform/dialogs.hpp"

@@ -22,7 +22,7 @@
 #include "base/temp_dir.hpp"
 #include "catalogue/article_import.hpp"
 #include "catalogue/catalogue_database.hpp"
-#include "link/terminal_identity.hpp"
+#include "link/application_version.hpp"
 #include "link/framing.hpp"
 #include "link/messages.hpp"
 #include "link/remote_files.hpp"

@@ -11,7 +11,7 @@
 
 #include "base/temp_dir.hpp"
 #include "base/value.hpp"
-#include "link/terminal_identity.hpp"
+#include "link/application_version.hpp"
 #include "link/session.hpp"
 #include "link/framing.hpp"
 #include "link/messages.hpp"

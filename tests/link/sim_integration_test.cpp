@@ -3,7 +3,7 @@
 #include <iterator>
 
 #include "base/temp_dir.hpp"
-#include "link/terminal_identity.hpp"
+#include "link/application_version.hpp"
 #include "link/remote_files.hpp"
 #include "link_fixture.hpp"
 #include "sim_process.hpp"

@@ -1,4 +1,4 @@
-// The identity of the terminal application: the version query every table
+// The terminal application: the version query every table
 // operation starts with, and the device test with its description text.
 #pragma once
 

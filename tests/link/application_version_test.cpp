@@ -1,4 +1,4 @@
-#include "link/terminal_identity.hpp"
+#include "link/application_version.hpp"
 
 #include "link/messages.hpp"
 #include "link/remote_files.hpp"
