@@ -45,7 +45,7 @@ check() {
 # The DLLs a Windows installation always has; anything else imported would
 # have to be shipped beside the driver.
 SYSTEM_DLLS="kernel32.dll user32.dll gdi32.dll advapi32.dll ole32.dll oleaut32.dll ws2_32.dll
-  msvcrt.dll shell32.dll shlwapi.dll version.dll comctl32.dll comdlg32.dll"
+  msvcrt.dll shell32.dll shlwapi.dll version.dll comctl32.dll comdlg32.dll bcrypt.dll"
 ENTRY_POINTS="DllCanUnloadNow DllGetClassObject DllInstall DllRegisterServer DllUnregisterServer"
 
 exports_ok() {
