@@ -302,6 +302,18 @@ void SqlFailure::Raise(sqlite3* db, std::string_view sql) const {
 
 namespace {
 
+bool WholeLengthOfItsPages(const std::string& path);
+
+// Whether the file begins as a SQLite database does (anything else fails to
+// open with the step's own message).
+bool IsDatabaseFile(const std::string& path) {
+  static const char kMagic[16] = {'S', 'Q', 'L', 'i', 't', 'e', ' ', 'f', 'o', 'r', 'm', 'a', 't', ' ', '3', '\0'};
+  std::unique_ptr<platform::File> file = platform::File::Open(path, platform::File::Mode::Read);
+  char head[sizeof kMagic];
+  return file && file->Read(head, sizeof head) == static_cast<int64_t>(sizeof head) &&
+         std::memcmp(head, kMagic, sizeof kMagic) == 0;
+}
+
 // The open both modes share, up to the first statement; `harden` runs on the
 // connection before it. Raises `open_failure`.
 template <class Harden>
@@ -346,6 +358,10 @@ LocalDatabase OpenTerminalDatabase(const std::string& file_name, const Msg& open
   std::string ru, en;
   const Msg damaged = DamagedFileMessage(file_name, ru, en);
   const int64_t bytes = FileBytes(TempPath(file_name));
+  // A database whose header claims other pages than the file has can make
+  // SQLite take records for longer than the whole file: it is damaged before
+  // anything of it is read.
+  if (IsDatabaseFile(TempPath(file_name)) && !WholeLengthOfItsPages(TempPath(file_name))) Raise(damaged);
   bool opened = false;
   LocalDatabase db(OpenUtf16(file_name, open_failure, opened));
   db.guard_ = std::make_unique<TerminalFileGuard>(bytes, damaged);
