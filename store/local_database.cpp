@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <memory>
 
 #include <cstdint>
@@ -231,11 +232,6 @@ bool HardenTerminalConnection(sqlite3* db, TerminalFileGuard* guard) {
          sqlite3_exec(db, "PRAGMA mmap_size=0", nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
-int64_t FileBytes(const std::string& path) {
-  std::unique_ptr<platform::File> file = platform::File::Open(path, platform::File::Mode::Read);
-  return file ? file->Size() : 0;
-}
-
 Msg DamagedFileMessage(const std::string& file_name, std::string& ru, std::string& en) {
   using namespace terminal_file_text;
   ru = std::string(kDamagedFilePrefix.ru) + file_name + kDamagedFileSuffix.ru;
@@ -302,17 +298,18 @@ void SqlFailure::Raise(sqlite3* db, std::string_view sql) const {
 
 namespace {
 
-bool WholeLengthOfItsPages(const std::string& path);
-
-// Whether the file begins as a SQLite database does (anything else fails to
-// open with the step's own message).
-bool IsDatabaseFile(const std::string& path) {
-  static const char kMagic[16] = {'S', 'Q', 'L', 'i', 't', 'e', ' ', 'f', 'o', 'r', 'm', 'a', 't', ' ', '3', '\0'};
-  std::unique_ptr<platform::File> file = platform::File::Open(path, platform::File::Mode::Read);
-  char head[sizeof kMagic];
-  return file && file->Read(head, sizeof head) == static_cast<int64_t>(sizeof head) &&
-         std::memcmp(head, kMagic, sizeof kMagic) == 0;
-}
+// What a file's first bytes and its length say, read with one open.
+struct FileShape {
+  int64_t size = 0;
+  bool is_database = false;  // it begins as a SQLite database does
+  // It is as long as its header says: a database whose end was cut off (a
+  // send that broke off in its last pieces) can pass SQLite's page checks
+  // with rows that are no longer what they were, and one whose header claims
+  // more pages than it has can make SQLite take records for longer than the
+  // whole file.
+  bool whole = false;
+};
+FileShape ReadFileShape(const std::string& path);
 
 // The open both modes share, up to the first statement; `harden` runs on the
 // connection before it. Raises `open_failure`.
@@ -357,14 +354,14 @@ LocalDatabase OpenLocalDatabase(const std::string& file_name, const Msg& open_fa
 LocalDatabase OpenTerminalDatabase(const std::string& file_name, const Msg& open_failure) {
   std::string ru, en;
   const Msg damaged = DamagedFileMessage(file_name, ru, en);
-  const int64_t bytes = FileBytes(TempPath(file_name));
-  // A database whose header claims other pages than the file has can make
-  // SQLite take records for longer than the whole file: it is damaged before
-  // anything of it is read.
-  if (IsDatabaseFile(TempPath(file_name)) && !WholeLengthOfItsPages(TempPath(file_name))) Raise(damaged);
+  // A database that is not as long as its header says is damaged before
+  // anything of it is read; a file that is no database at all fails to open
+  // with the step's own message.
+  const FileShape shape = ReadFileShape(TempPath(file_name));
+  if (shape.is_database && !shape.whole) Raise(damaged);
   bool opened = false;
   LocalDatabase db(OpenUtf16(file_name, open_failure, opened));
-  db.guard_ = std::make_unique<TerminalFileGuard>(bytes, damaged);
+  db.guard_ = std::make_unique<TerminalFileGuard>(shape.size, damaged);
   if (!opened) Raise(open_failure);
   TerminalFileGuard* guard = db.guard_.get();
   LocalDatabase hardened = OpenAndConfigure(std::move(db), open_failure, [guard](sqlite3* raw) {
@@ -397,39 +394,39 @@ void LocalDatabase::Fail(const SqlFailure& failure, std::string_view sql) const 
 
 namespace {
 
-// Whether the file is as long as its header says: a database whose end was
-// cut off (a send that broke off in its last pieces) can pass SQLite's page
-// checks with rows that are no longer what they were.
-bool WholeLengthOfItsPages(const std::string& path) {
+FileShape ReadFileShape(const std::string& path) {
+  FileShape shape;
   std::unique_ptr<platform::File> file = platform::File::Open(path, platform::File::Mode::Read);
-  if (!file) return false;
+  if (!file) return shape;
+  shape.size = std::max<int64_t>(0, file->Size());
   uint8_t header[100];
-  if (file->Read(header, sizeof header) != static_cast<int64_t>(sizeof header)) return false;
+  if (file->Read(header, sizeof header) != static_cast<int64_t>(sizeof header)) return shape;
+  static const char kMagic[16] = {'S', 'Q', 'L', 'i', 't', 'e', ' ', 'f', 'o', 'r', 'm', 'a', 't', ' ', '3', '\0'};
+  shape.is_database = std::memcmp(header, kMagic, sizeof kMagic) == 0;
   auto be32 = [&header](int at) {
     return (uint32_t{header[at]} << 24) | (uint32_t{header[at + 1]} << 16) | (uint32_t{header[at + 2]} << 8) |
            uint32_t{header[at + 3]};
   };
   const uint32_t raw_page = (uint32_t{header[16]} << 8) | header[17];
   const int64_t page_size = raw_page == 1 ? 65536 : raw_page;
-  if (page_size < 512) return false;
-  const int64_t size = file->Size();
-  if (size <= 0 || size % page_size != 0) return false;
+  if (page_size < 512 || shape.size <= 0 || shape.size % page_size != 0) return shape;
   // The page count in the header is valid when it was written with the
   // change counter it carries.
-  if (be32(92) == be32(24) && be32(28) != 0) return size == page_size * int64_t{be32(28)};
-  return true;
+  shape.whole = be32(92) == be32(24) && be32(28) != 0 ? shape.size == page_size * int64_t{be32(28)} : true;
+  return shape;
 }
 
 }  // namespace
 
 bool LocalDatabaseIsIntact(const std::string& file_name) {
   ConfigureSqliteOnce();
-  if (!WholeLengthOfItsPages(TempPath(file_name))) return false;
+  const FileShape shape = ReadFileShape(TempPath(file_name));
+  if (!shape.whole) return false;
   sqlite3* raw = nullptr;
   const int rc = sqlite3_open_v2(TempPath(file_name).c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
   std::unique_ptr<sqlite3, int (*)(sqlite3*)> db(raw, sqlite3_close_v2);
   if (rc != SQLITE_OK) return false;
-  TerminalFileGuard guard(FileBytes(TempPath(file_name)), terminal_file_text::kDamagedFilePrefix);
+  TerminalFileGuard guard(shape.size, terminal_file_text::kDamagedFilePrefix);
   if (!HardenTerminalConnection(raw, &guard)) return false;
   sqlite3_stmt* raw_stmt = nullptr;
   if (sqlite3_prepare_v2(raw, "PRAGMA quick_check", -1, &raw_stmt, nullptr) != SQLITE_OK) return false;

@@ -10,6 +10,7 @@
 #include "selection/selection_database.hpp"
 #include "selection/selection_window.hpp"
 #include "selection/task_upload.hpp"
+#include "store/local_database.hpp"
 #include "tests/selection/fixtures.hpp"
 
 namespace vtsd::test {
@@ -28,22 +29,13 @@ const char kOrdersBase[] =
 const char kDamagedOrders[] = "№The file Orders.db on the TSD is damaged: the driver cannot read it.";
 const char kDamagedPodbor[] = "№The file Podbor.db on the TSD is damaged: the driver cannot read it.";
 
-std::string Literal(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) {
-    out += c;
-    if (c == '\'') out += '\'';
-  }
-  return out + "'";
-}
-
 std::vector<HostileFileCase> MakeCases() {
   const std::string endless = kEndless;
   return {
       {"honest file", "Orders.db", "", 0, "documents:Honest", "", nullptr},
       {"RealName that carries a query", "Orders.db",
        "INSERT INTO Registry(Name,RealName) VALUES ('Evil'," +
-           Literal("0000111111 UNION ALL SELECT * FROM (" + endless + ")") +
+           QuoteSqlText("0000111111 UNION ALL SELECT * FROM (" + endless + ")") +
            ");"
            "CREATE TABLE order_0000111111 (Articule TEXT,Value TEXT);",
        0, "documents:Evil", "№The document 'Evil' on the TSD is damaged: the driver cannot read it.", nullptr},
